@@ -1,0 +1,85 @@
+// Reads frames of decimal samples from standard input and writes them to the device.
+#include "frame_streaming.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <new>
+
+namespace {
+
+// Hands the whole frame to the driver. A blocking write normally takes it at
+// once; a short or interrupted write is continued where it stopped.
+bool writeFrame(int descriptor, const unsigned char* bytes, std::size_t count) {
+    while (count > 0) {
+        const ssize_t written = write(descriptor, bytes, count);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        // A driver that takes nothing would never let the frame through.
+        if (written <= 0) {
+            return false;
+        }
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Reads one frame's values into the buffer as the device's samples: the low
+// byte of each value for unsigned 8-bit, the value in host byte order for
+// signed 16-bit. Every value is read before the stream is looked at; the frame
+// is complete unless an extraction failed, which end of input alone is not.
+bool readFrame(unsigned char* frame, std::int32_t channels, std::size_t sampleBytes) {
+    for (std::int32_t channel = 0; channel < channels; ++channel) {
+        std::int16_t value = 0;
+        std::cin >> value;
+        unsigned char* sample = frame + static_cast<std::size_t>(channel) * sampleBytes;
+        if (sampleBytes == 1) {
+            *sample = static_cast<unsigned char>(value & 0xff);
+        } else {
+            std::memcpy(sample, &value, sizeof value);
+        }
+    }
+    return !std::cin.fail();
+}
+
+int streamFrames(int descriptor, const PlaybackSettings& settings, unsigned char* frame,
+                 std::size_t frameBytes, std::size_t sampleBytes) {
+    for (std::int32_t index = 0; index < settings.sampleCount; ++index) {
+        if (!readFrame(frame, settings.channels, sampleBytes)) {
+            std::cerr << "Early end of input - text file broken?" << std::endl;
+            return exitPlayed;
+        }
+        if (!writeFrame(descriptor, frame, frameBytes)) {
+            std::cerr << "Error writing to /dev/dsp" << std::endl;
+            return exitDeviceFailed;
+        }
+    }
+    return exitPlayed;
+}
+
+}  // namespace
+
+int playFrames(int descriptor, const PlaybackSettings& settings) {
+    // The device setup only lets 8 or 16 bits and at least one channel
+    // through, so the byte count is positive; computed in size_t it cannot
+    // overflow for any channel count an int32 can hold.
+    const std::size_t sampleBytes = settings.bitsPerSample == 8 ? 1 : 2;
+    const std::size_t frameBytes = static_cast<std::size_t>(settings.channels) * sampleBytes;
+    int status = exitRejected;
+    {
+        const std::unique_ptr<unsigned char[]> frame(new (std::nothrow) unsigned char[frameBytes]);
+        if (frame) {
+            status = streamFrames(descriptor, settings, frame.get(), frameBytes, sampleBytes);
+        } else {
+            std::cerr << "Error allocating frame buffer" << std::endl;
+        }
+    }
+    close(descriptor);
+    return status;
+}

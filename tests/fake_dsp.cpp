@@ -1,0 +1,222 @@
+// A fake OSS driver, preloaded into dspfeed, that takes over "/dev/dsp" only.
+//
+// A test scripts it through the environment:
+//   FAKE_DSP_LOG       file to append one line per call to; unset logs nothing
+//   FAKE_DSP_OPEN      "fail" makes opening the device fail with ENOENT
+//   FAKE_DSP_SETFMT, FAKE_DSP_CHANNELS, FAKE_DSP_SPEED
+//                      unset grants the value asked for, "refuse" fails the
+//                      request, a number is answered instead
+//   FAKE_DSP_WRITES    comma-separated, one entry per write in turn: a number N
+//                      accepts at most N bytes, "eintr" and "fail" return -1
+//                      with EINTR or EIO; later writes accept everything
+// The device itself is /dev/null, so written bytes go nowhere but the log.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <linux/soundcard.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int fakeDescriptor = -1;
+int writeCount = 0;
+
+template <typename Function>
+Function* findReal(const char* name) {
+    return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
+}
+
+ssize_t realWrite(int descriptor, const void* bytes, size_t count) {
+    static auto* real = findReal<ssize_t(int, const void*, size_t)>("write");
+    return real(descriptor, bytes, count);
+}
+
+void logLine(const std::string& line) {
+    const char* path = std::getenv("FAKE_DSP_LOG");
+    if (path == nullptr) {
+        return;
+    }
+    static auto* realOpen = findReal<int(const char*, int, ...)>("open");
+    const int log = realOpen(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const std::string text = line + "\n";
+    realWrite(log, text.data(), text.size());
+    static auto* realClose = findReal<int(int)>("close");
+    realClose(log);
+}
+
+std::string describeFlags(int flags) {
+    const int access = flags & O_ACCMODE;
+    std::string text = access == O_RDWR ? "O_RDWR" : access == O_WRONLY ? "O_WRONLY" : "O_RDONLY";
+    if ((flags & ~O_ACCMODE) != 0) {
+        char extra[32];
+        std::snprintf(extra, sizeof extra, "|0x%x", flags & ~O_ACCMODE);
+        text += extra;
+    }
+    return text;
+}
+
+int openDevice(const char* function, int flags) {
+    const char* script = std::getenv("FAKE_DSP_OPEN");
+    if (script != nullptr && std::strcmp(script, "fail") == 0) {
+        logLine(std::string(function) + " " + describeFlags(flags) + " -> ENOENT");
+        errno = ENOENT;
+        return -1;
+    }
+    static auto* realOpen = findReal<int(const char*, int, ...)>("open");
+    fakeDescriptor = realOpen("/dev/null", O_RDWR);
+    logLine(std::string(function) + " " + describeFlags(flags));
+    return fakeDescriptor;
+}
+
+// The entry of the write script for the write with the given index.
+std::string writeAction(int index) {
+    const char* script = std::getenv("FAKE_DSP_WRITES");
+    std::string rest = script != nullptr ? script : "";
+    for (int skipped = 0; skipped < index; ++skipped) {
+        const size_t comma = rest.find(',');
+        rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+    }
+    return rest.substr(0, rest.find(','));
+}
+
+struct Request {
+    unsigned long code;
+    const char* name;
+    const char* script;
+};
+
+constexpr Request requests[] = {
+    {SNDCTL_DSP_SETFMT, "SNDCTL_DSP_SETFMT", "FAKE_DSP_SETFMT"},
+    {SNDCTL_DSP_CHANNELS, "SNDCTL_DSP_CHANNELS", "FAKE_DSP_CHANNELS"},
+    {SNDCTL_DSP_SPEED, "SNDCTL_DSP_SPEED", "FAKE_DSP_SPEED"},
+};
+
+int answerRequest(unsigned long code, int* value) {
+    for (const Request& request : requests) {
+        if (request.code != code) {
+            continue;
+        }
+        const std::string asked = std::string("ioctl ") + request.name + " " + std::to_string(*value);
+        const char* answer = std::getenv(request.script);
+        if (answer != nullptr && std::strcmp(answer, "refuse") == 0) {
+            logLine(asked + " -> refused");
+            errno = EINVAL;
+            return -1;
+        }
+        if (answer != nullptr) {
+            *value = std::atoi(answer);
+        }
+        logLine(asked + " -> " + std::to_string(*value));
+        return 0;
+    }
+    char unknown[48];
+    std::snprintf(unknown, sizeof unknown, "ioctl 0x%lx -> EINVAL", code);
+    logLine(unknown);
+    errno = EINVAL;
+    return -1;
+}
+
+ssize_t acceptWrite(const void* bytes, size_t count) {
+    const std::string action = writeAction(writeCount++);
+    std::string line = "write " + std::to_string(count) + ":";
+    const auto* data = static_cast<const unsigned char*>(bytes);
+    for (size_t index = 0; index < count; ++index) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, " %02x", data[index]);
+        line += hex;
+    }
+    if (action == "eintr" || action == "fail") {
+        logLine(line + (action == "eintr" ? " -> EINTR" : " -> EIO"));
+        errno = action == "eintr" ? EINTR : EIO;
+        return -1;
+    }
+    size_t accepted = count;
+    if (!action.empty() && std::strtoul(action.c_str(), nullptr, 10) < count) {
+        accepted = std::strtoul(action.c_str(), nullptr, 10);
+    }
+    logLine(line + " -> " + std::to_string(accepted));
+    return static_cast<ssize_t>(accepted);
+}
+
+bool isDevice(const char* path) { return path != nullptr && std::strcmp(path, "/dev/dsp") == 0; }
+
+mode_t modeArgument(int flags, va_list arguments) {
+    return (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    if (isDevice(path)) {
+        return openDevice("open", flags);
+    }
+    static auto* real = findReal<int(const char*, int, ...)>("open");
+    return real(path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    if (isDevice(path)) {
+        return openDevice("open64", flags);
+    }
+    static auto* real = findReal<int(const char*, int, ...)>("open64");
+    return real(path, flags, mode);
+}
+
+int openat(int directory, const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    if (isDevice(path)) {
+        return openDevice("openat", flags);
+    }
+    static auto* real = findReal<int(int, const char*, int, ...)>("openat");
+    return real(directory, path, flags, mode);
+}
+
+int ioctl(int descriptor, unsigned long request, ...) {
+    va_list arguments;
+    va_start(arguments, request);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    if (descriptor == fakeDescriptor && fakeDescriptor >= 0) {
+        return answerRequest(request, static_cast<int*>(argument));
+    }
+    static auto* real = findReal<int(int, unsigned long, ...)>("ioctl");
+    return real(descriptor, request, argument);
+}
+
+ssize_t write(int descriptor, const void* bytes, size_t count) {
+    if (descriptor == fakeDescriptor && fakeDescriptor >= 0) {
+        return acceptWrite(bytes, count);
+    }
+    return realWrite(descriptor, bytes, count);
+}
+
+int close(int descriptor) {
+    static auto* real = findReal<int(int)>("close");
+    if (descriptor == fakeDescriptor && fakeDescriptor >= 0) {
+        logLine("close");
+        fakeDescriptor = -1;
+    }
+    return real(descriptor);
+}
+
+}  // extern "C"

@@ -1,0 +1,85 @@
+// Starts dspfeed in a child process with its streams on files and collects them.
+#include "player_run.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace {
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The test's own environment without anything that would script or preload
+// the driver, plus what this run asks for.
+std::vector<std::string> childEnvironment(const PlayerSetup& setup, const std::string& logPath) {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::strncmp(*entry, "FAKE_DSP_", 9) != 0 && std::strncmp(*entry, "LD_PRELOAD=", 11) != 0) {
+            environment.emplace_back(*entry);
+        }
+    }
+    if (setup.fakeDevice) {
+        environment.push_back("LD_PRELOAD=" FAKE_DSP_LIBRARY);
+        environment.push_back("FAKE_DSP_LOG=" + logPath);
+        environment.insert(environment.end(), setup.driver.begin(), setup.driver.end());
+    }
+    return environment;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (std::string& text : strings) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+}  // namespace
+
+PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup) {
+    char pattern[] = "/tmp/dspfeed-test-XXXXXX";
+    const std::filesystem::path directory = mkdtemp(pattern);
+    const auto inputPath = directory / "input", outPath = directory / "out", errPath = directory / "err",
+               logPath = directory / "log";
+    std::ofstream(inputPath, std::ios::binary) << input;
+
+    std::vector<std::string> arguments{DSPFEED_BINARY};
+    arguments.insert(arguments.end(), setup.arguments.begin(), setup.arguments.end());
+    std::vector<std::string> environment = childEnvironment(setup, logPath);
+    std::vector<char*> argv = pointersTo(arguments), envp = pointersTo(environment);
+
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(open(inputPath.c_str(), O_RDONLY), 0);
+        dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        const rlimit limit{setup.memoryLimit, setup.memoryLimit};
+        setrlimit(RLIMIT_AS, &limit);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    int wait = 0;
+    waitpid(child, &wait, 0);
+
+    PlayerRun run;
+    run.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+    run.out = readFile(outPath);
+    run.err = readFile(errPath);
+    run.log = readFile(logPath);
+    std::filesystem::remove_all(directory);
+    return run;
+}

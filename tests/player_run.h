@@ -1,0 +1,23 @@
+// Runs the built dspfeed on a given input against the fake OSS driver.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <string>
+#include <vector>
+
+struct PlayerRun {
+    int status = -1;  // exit status, or -1 when the player did not exit normally
+    std::string out;
+    std::string err;
+    std::string log;  // the fake driver's log of every device call
+};
+
+struct PlayerSetup {
+    std::vector<std::string> driver;     // FAKE_DSP_* settings that script the driver
+    std::vector<std::string> arguments;  // command-line arguments after the program name
+    rlim_t memoryLimit = RLIM_INFINITY;  // address space limit for the player
+    bool fakeDevice = true;              // false runs the player against the real system
+};
+
+PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup = {});

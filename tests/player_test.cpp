@@ -1,0 +1,207 @@
+// Black-box cases: the built dspfeed against the fake OSS driver.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "player_run.h"
+
+namespace {
+
+std::string stream(int samples, int bits, int channels, int rate, const std::string& body) {
+    return "SAMPLES: " + std::to_string(samples) + "\nBITSPERSAMPLE: " + std::to_string(bits) +
+           "\nCHANNELS: " + std::to_string(channels) + "\nSAMPLERATE: " + std::to_string(rate) +
+           "\nNORMALIZED: FALSE\n" + body;
+}
+
+const std::string opened = "open O_RDWR\n";
+const std::string closed = "close\n";
+
+std::string request(const std::string& name, int asked, const std::string& answer) {
+    return "ioctl SNDCTL_DSP_" + name + " " + std::to_string(asked) + " -> " + answer + "\n";
+}
+
+std::string request(const std::string& name, int asked, int answered) {
+    return request(name, asked, std::to_string(answered));
+}
+
+// The device opened and every setting granted as asked.
+std::string granted(int bits, int channels, int rate) {
+    return opened + request("SETFMT", bits, bits) + request("CHANNELS", channels, channels) +
+           request("SPEED", rate, rate);
+}
+
+// One write of the given bytes (hex, blank-separated), accepted up to `accepted`.
+std::string written(const std::string& bytes, const std::string& result = "") {
+    const std::string count = std::to_string((bytes.size() + 1) / 3);
+    return "write " + count + ": " + bytes + " -> " + (result.empty() ? count : result) + "\n";
+}
+
+const std::string broken = "Early end of input - text file broken?\n";
+const std::string twoStereoFrames = stream(2, 16, 2, 44100, "1 -2\n32767 -32768\n");
+const std::string twoStereoWrites = written("01 00 fe ff") + written("ff 7f 00 80");
+
+struct PlayerCase {
+    const char* name;
+    std::string input;
+    PlayerSetup setup;
+    int status;
+    std::string err;
+    std::string log;
+};
+
+// Header errors never reach the device.
+const PlayerCase headerCases[] = {
+    {"EmptyInput", "", {}, 254, "Error, expected SAMPLES\n", ""},
+    {"FirstKeyInLowerCase", "samples: 1\n", {}, 254, "Error, expected SAMPLES\n", ""},
+    {"KeyApartFromItsColon", "SAMPLES : 1\n", {}, 254, "Error, expected SAMPLES\n", ""},
+    {"KeyRunTogetherWithValue", "SAMPLES:1\n", {}, 254, "Error, expected SAMPLES\n", ""},
+    {"FieldOutOfOrder", "SAMPLES: 1\nCHANNELS: 2\n", {}, 254, "Error, expected BITSPERSAMPLE\n", ""},
+    {"SamplesOfLetters", "SAMPLES: many\nBITSPERSAMPLE: 16\n", {}, 254, "Error, expected BITSPERSAMPLE\n", ""},
+    {"SamplesAboveInt32", "SAMPLES: 2147483648\nBITSPERSAMPLE: 16\n", {}, 254,
+     "Error, expected BITSPERSAMPLE\n", ""},
+    {"SignWithoutDigits", "SAMPLES: -\nBITSPERSAMPLE: 16\n", {}, 254, "Error, expected BITSPERSAMPLE\n", ""},
+    {"HeaderEndsAfterChannels", "SAMPLES: 1\nBITSPERSAMPLE: 16\nCHANNELS: 2\n", {}, 254,
+     "Error, expected SAMPLERATE\n", ""},
+    {"BadSampleRateBlamesTheFlag", "SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 2 SAMPLERATE: fast NORMALIZED: FALSE\n",
+     {}, 254, "Error, expected \"NORMALIZED\"\n", ""},
+    {"FlagKeyWithoutColon", "SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 2 SAMPLERATE: 8000 NORMALIZED FALSE\n", {},
+     254, "Error, expected \"NORMALIZED\"\n", ""},
+    {"HeaderErrorWithoutAnyDevice", "samples: 1\n", {.fakeDevice = false}, 254, "Error, expected SAMPLES\n", ""},
+};
+
+// Headers that read alike however they are laid out.
+const PlayerCase layoutCases[] = {
+    {"TwoStereoFrames", twoStereoFrames, {}, 0, "", granted(16, 2, 44100) + twoStereoWrites + closed},
+    {"ArgumentsAreIgnored", twoStereoFrames, {.arguments = {"-h", "--rate=8000", "file.txt"}}, 0, "",
+     granted(16, 2, 44100) + twoStereoWrites + closed},
+    {"EveryTokenOnItsOwnLine",
+     "SAMPLES:\n2\nBITSPERSAMPLE:\n16\nCHANNELS:\n2\nSAMPLERATE:\n44100\nNORMALIZED:\nFALSE\n1\n-2\n32767\n-32768\n", {}, 0,
+     "", granted(16, 2, 44100) + twoStereoWrites + closed},
+    {"WholeStreamOnOneLine",
+     "SAMPLES: 2 BITSPERSAMPLE: 16 CHANNELS: 2 SAMPLERATE: 44100 NORMALIZED: FALSE 1 -2 32767 -32768\n", {}, 0, "",
+     granted(16, 2, 44100) + twoStereoWrites + closed},
+    {"CarriageReturnLineFeeds",
+     "SAMPLES: 2\r\nBITSPERSAMPLE: 16\r\nCHANNELS: 2\r\nSAMPLERATE: 44100\r\nNORMALIZED: FALSE\r\n1 -2\r\n32767 -32768\r\n",
+     {}, 0, "", granted(16, 2, 44100) + twoStereoWrites + closed},
+    {"TabsAndFormFeeds",
+     "SAMPLES:\t2\vBITSPERSAMPLE:\f16 CHANNELS: 2 SAMPLERATE: 44100 NORMALIZED: FALSE\t1\t-2 +32767 -32768\n", {}, 0, "",
+     granted(16, 2, 44100) + twoStereoWrites + closed},
+    {"NumbersRunTogetherWithKeys",
+     "SAMPLES: 2BITSPERSAMPLE: 16CHANNELS: 2SAMPLERATE: 44100NORMALIZED: FALSE 1 -2 32767 -32768\n", {}, 0, "",
+     granted(16, 2, 44100) + twoStereoWrites + closed},
+    {"FlagTrue", "SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED: TRUE 1\n", {}, 0, "",
+     granted(16, 1, 8000) + written("01 00") + closed},
+    {"FlagInLowerCase", "SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED: true 1\n", {}, 0, "",
+     granted(16, 1, 8000) + written("01 00") + closed},
+    {"FlagValueLeftOut", "SAMPLES: 2 BITSPERSAMPLE: 16 CHANNELS: 2 SAMPLERATE: 8000 NORMALIZED:\n1 2 3 4\n", {}, 0,
+     broken, granted(16, 2, 8000) + written("02 00 03 00") + closed},
+    {"InputEndsAtFlagKey", "SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED:", {}, 0, broken,
+     granted(16, 1, 8000) + closed},
+    {"InputEndsAtFlagKeyWithNoFrames", "SAMPLES: 0 BITSPERSAMPLE: 16 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED:", {}, 0,
+     "", granted(16, 1, 8000) + closed},
+};
+
+// How the player meets the device's answers.
+const PlayerCase deviceCases[] = {
+    {"OpenFails", twoStereoFrames, {.driver = {"FAKE_DSP_OPEN=fail"}}, 255, "Error opening /dev/dsp\n",
+     "open O_RDWR -> ENOENT\n"},
+    {"FormatRefused", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=refuse"}}, 254,
+     "Error setting sample size on /dev/dsp\n", opened + request("SETFMT", 16, "refused")},
+    {"ChannelsRefused", twoStereoFrames, {.driver = {"FAKE_DSP_CHANNELS=refuse"}}, 254,
+     "Error setting number of channels on /dev/dsp\n",
+     opened + request("SETFMT", 16, 16) + request("CHANNELS", 2, "refused")},
+    {"RateRefused", twoStereoFrames, {.driver = {"FAKE_DSP_SPEED=refuse"}}, 254,
+     "Error setting sample rate on /dev/dsp\n",
+     opened + request("SETFMT", 16, 16) + request("CHANNELS", 2, 2) + request("SPEED", 44100, "refused")},
+    {"UnwritableFormatAnswered", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=32"}}, 254,
+     "Error setting sample size on /dev/dsp\n", opened + request("SETFMT", 16, 32)},
+    {"UnwritableFormatAsked", stream(1, 24, 1, 8000, "1\n"), {}, 254, "Error setting sample size on /dev/dsp\n",
+     opened + request("SETFMT", 24, 24)},
+    {"NoChannelsAnswered", twoStereoFrames, {.driver = {"FAKE_DSP_CHANNELS=0"}}, 254,
+     "Error setting number of channels on /dev/dsp\n",
+     opened + request("SETFMT", 16, 16) + request("CHANNELS", 2, 0)},
+    {"NegativeChannelsAsked", stream(1, 16, -1, 8000, "1\n"), {}, 254,
+     "Error setting number of channels on /dev/dsp\n",
+     opened + request("SETFMT", 16, 16) + request("CHANNELS", -1, -1)},
+    {"EightBitsAnsweredForSixteen", stream(2, 16, 2, 8000, "0 255\n128 383\n"), {.driver = {"FAKE_DSP_SETFMT=8"}},
+     0, "", opened + request("SETFMT", 16, 8) + request("CHANNELS", 2, 2) + request("SPEED", 8000, 8000) +
+                written("00 ff") + written("80 7f") + closed},
+    {"TwoChannelsAnsweredForSix", stream(2, 16, 6, 8000, "1 2 3 4\n"), {.driver = {"FAKE_DSP_CHANNELS=2"}}, 0, "",
+     opened + request("SETFMT", 16, 16) + request("CHANNELS", 6, 2) + request("SPEED", 8000, 8000) +
+         written("01 00 02 00") + written("03 00 04 00") + closed},
+    {"OneChannelAnsweredForTwo", twoStereoFrames, {.driver = {"FAKE_DSP_CHANNELS=1"}}, 0, "",
+     opened + request("SETFMT", 16, 16) + request("CHANNELS", 2, 1) + request("SPEED", 44100, 44100) +
+         written("01 00") + written("fe ff") + closed},
+    {"OtherRateAnswered", twoStereoFrames, {.driver = {"FAKE_DSP_SPEED=48000"}}, 0, "",
+     opened + request("SETFMT", 16, 16) + request("CHANNELS", 2, 2) + request("SPEED", 44100, 48000) +
+         twoStereoWrites + closed},
+    {"FrameBufferOutOfReach", twoStereoFrames,
+     {.driver = {"FAKE_DSP_CHANNELS=2147483647"}, .memoryLimit = 256 << 20}, 254, "Error allocating frame buffer\n",
+     opened + request("SETFMT", 16, 16) + request("CHANNELS", 2, 2147483647) + request("SPEED", 44100, 44100) +
+         closed},
+};
+
+// The body, frame by frame.
+const PlayerCase streamingCases[] = {
+    {"NoFrames", stream(0, 16, 2, 8000, "1 2\n"), {}, 0, "", granted(16, 2, 8000) + closed},
+    {"NegativeFrameCount", stream(-3, 16, 2, 8000, "1 2\n"), {}, 0, "", granted(16, 2, 8000) + closed},
+    {"EightBitMono", stream(3, 8, 1, 8000, "0 128 255\n"), {}, 0, "",
+     granted(8, 1, 8000) + written("00") + written("80") + written("ff") + closed},
+    {"EightBitStereoTakesOneBytePerChannel", stream(2, 8, 2, 8000, "0 255 127 1\n"), {}, 0, "",
+     granted(8, 2, 8000) + written("00 ff") + written("7f 01") + closed},
+    {"LastFrameWithoutFinalNewline", stream(2, 16, 2, 44100, "1 -2\n32767 -32768"), {}, 0, "",
+     granted(16, 2, 44100) + twoStereoWrites + closed},
+    {"EndsInsideThirdOfFiveFrames", stream(5, 16, 1, 8000, "1 2\n"), {}, 0, broken,
+     granted(16, 1, 8000) + written("01 00") + written("02 00") + closed},
+    {"LastFrameOneValueShort", stream(2, 16, 2, 8000, "1 2 3"), {}, 0, broken,
+     granted(16, 2, 8000) + written("01 00 02 00") + closed},
+    {"ValueAboveSixteenBits", stream(3, 16, 1, 8000, "1 32768 3\n"), {}, 0, broken,
+     granted(16, 1, 8000) + written("01 00") + closed},
+    {"ValueBelowSixteenBits", stream(2, 16, 1, 8000, "-32769 1\n"), {}, 0, broken, granted(16, 1, 8000) + closed},
+    {"ValueNotANumber", stream(2, 16, 2, 8000, "1 2 x 4\n"), {}, 0, broken,
+     granted(16, 2, 8000) + written("01 00 02 00") + closed},
+    {"MoreValuesThanFrames", stream(1, 16, 1, 8000, "7 8 9 junk\n"), {}, 0, "",
+     granted(16, 1, 8000) + written("07 00") + closed},
+    {"FailedWriteStopsThePlayer", stream(3, 16, 1, 8000, "1 2 3\n"), {.driver = {"FAKE_DSP_WRITES=,fail"}}, 255,
+     "Error writing to /dev/dsp\n", granted(16, 1, 8000) + written("01 00") + written("02 00", "EIO") + closed},
+    {"ShortWriteIsContinued", twoStereoFrames, {.driver = {"FAKE_DSP_WRITES=1,2"}}, 0, "",
+     granted(16, 2, 44100) + written("01 00 fe ff", "1") + written("00 fe ff", "2") + written("ff") +
+         written("ff 7f 00 80") + closed},
+    {"InterruptedWriteIsRepeated", twoStereoFrames, {.driver = {"FAKE_DSP_WRITES=eintr,3,eintr"}}, 0, "",
+     granted(16, 2, 44100) + written("01 00 fe ff", "EINTR") + written("01 00 fe ff", "3") +
+         written("ff", "EINTR") + written("ff") + written("ff 7f 00 80") + closed},
+};
+
+void PrintTo(const PlayerCase& playerCase, std::ostream* out) { *out << playerCase.name; }
+
+class PlayerTest : public testing::TestWithParam<PlayerCase> {};
+
+TEST_P(PlayerTest, Run) {
+    const PlayerCase& expected = GetParam();
+    const PlayerRun run = runPlayer(expected.input, expected.setup);
+    EXPECT_EQ(run.status, expected.status);
+    EXPECT_EQ(run.err, expected.err);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.log, expected.log);
+}
+
+std::string caseName(const testing::TestParamInfo<PlayerCase>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Header, PlayerTest, testing::ValuesIn(headerCases), caseName);
+INSTANTIATE_TEST_SUITE_P(Layout, PlayerTest, testing::ValuesIn(layoutCases), caseName);
+INSTANTIATE_TEST_SUITE_P(Device, PlayerTest, testing::ValuesIn(deviceCases), caseName);
+INSTANTIATE_TEST_SUITE_P(Streaming, PlayerTest, testing::ValuesIn(streamingCases), caseName);
+
+TEST(PlayerWithoutDevice, ReportsTheMissingDevice) {
+    if (std::filesystem::exists("/dev/dsp")) {
+        GTEST_SKIP() << "this machine has a /dev/dsp";
+    }
+    const PlayerRun run = runPlayer(twoStereoFrames, {.fakeDevice = false});
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.err, "Error opening /dev/dsp\n");
+    EXPECT_EQ(run.out, "");
+}
+
+}  // namespace

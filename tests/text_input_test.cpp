@@ -1,0 +1,129 @@
+// Unit cases for the header readers' token rules.
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "text_input.h"
+
+namespace {
+
+// Points standard input at the given text for the life of the object.
+class FakeStandardInput {
+public:
+    explicit FakeStandardInput(const std::string& text) : text_(text), saved_(std::cin.rdbuf(text_.rdbuf())) {
+        std::cin.clear();
+    }
+    ~FakeStandardInput() {
+        std::cin.rdbuf(saved_);
+        std::cin.clear();
+    }
+
+private:
+    std::istringstream text_;
+    std::streambuf* saved_;
+};
+
+struct ValueCase {
+    const char* name;
+    const char* input;
+    std::int32_t value;
+};
+
+const ValueCase valueCases[] = {
+    {"Plain", "SAMPLES: 5\n", 5},
+    {"ValueOnTheNextLine", "SAMPLES:\r\n\t 12\r\n", 12},
+    {"Negative", "SAMPLES: -7", -7},
+    {"ExplicitPlus", "SAMPLES: +3", 3},
+    {"LeadingZeros", "SAMPLES: 0010", 10},
+    {"Int32Limits", "SAMPLES: -2147483648", -2147483647 - 1},
+    {"StopsAtFirstNonDigit", "SAMPLES: 44BITSPERSAMPLE:", 44},
+};
+
+void PrintTo(const ValueCase& valueCase, std::ostream* out) { *out << valueCase.name; }
+
+class ReadValueTest : public testing::TestWithParam<ValueCase> {};
+
+TEST_P(ReadValueTest, ReadsTheNumberAfterTheKeyToken) {
+    FakeStandardInput input(GetParam().input);
+    EXPECT_EQ(readValue("SAMPLES"), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(TokenRules, ReadValueTest, testing::ValuesIn(valueCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct FlagCase {
+    const char* name;
+    const char* input;
+    bool value;
+};
+
+const FlagCase flagCases[] = {
+    {"True", "NORMALIZED: TRUE\n", true},
+    {"TrueFollowedByBody", "NORMALIZED:\nTRUE 1 2\n", true},
+    {"False", "NORMALIZED: FALSE", false},
+    {"LowerCase", "NORMALIZED: true", false},
+    {"MixedCase", "NORMALIZED: True", false},
+    {"Digit", "NORMALIZED: 1", false},
+    {"TrueWithMore", "NORMALIZED: TRUEISH", false},
+    {"Missing", "NORMALIZED:", false},
+};
+
+void PrintTo(const FlagCase& flagCase, std::ostream* out) { *out << flagCase.name; }
+
+class ReadBoolTest : public testing::TestWithParam<FlagCase> {};
+
+TEST_P(ReadBoolTest, IsTrueOnlyForTrue) {
+    FakeStandardInput input(GetParam().input);
+    EXPECT_EQ(readBool("NORMALIZED"), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(TokenRules, ReadBoolTest, testing::ValuesIn(flagCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReadValueTest, LeavesWhatFollowsTheNumberForTheNextField) {
+    FakeStandardInput input("SAMPLES: 3BITSPERSAMPLE: 16");
+    EXPECT_EQ(readValue("SAMPLES"), 3);
+    EXPECT_EQ(readValue("BITSPERSAMPLE"), 16);
+}
+
+TEST(ReadValueDeathTest, EndsTheProcessNamingTheKeyBare) {
+    for (const char* input : {"", "samples: 1", "SAMPLES 1", "SAMPLES : 1", "SAMPLES:1", "SAMPLESS: 1"}) {
+        EXPECT_EXIT(
+            {
+                FakeStandardInput fake(input);
+                readValue("SAMPLES");
+            },
+            testing::ExitedWithCode(254), "^Error, expected SAMPLES\n$")
+            << "input: " << input;
+    }
+}
+
+TEST(ReadValueDeathTest, ABadNumberFailsTheNextKey) {
+    for (const char* input : {"SAMPLES: x BITSPERSAMPLE: 8", "SAMPLES: 2147483648 BITSPERSAMPLE: 8",
+                              "SAMPLES: - BITSPERSAMPLE: 8"}) {
+        EXPECT_EXIT(
+            {
+                FakeStandardInput fake(input);
+                readValue("SAMPLES");
+                readValue("BITSPERSAMPLE");
+            },
+            testing::ExitedWithCode(254), "^Error, expected BITSPERSAMPLE\n$")
+            << "input: " << input;
+    }
+}
+
+TEST(ReadBoolDeathTest, EndsTheProcessNamingTheKeyQuoted) {
+    for (const char* input : {"", "NORMALIZED TRUE", "normalized: TRUE", "NORMALIZED:TRUE"}) {
+        EXPECT_EXIT(
+            {
+                FakeStandardInput fake(input);
+                readBool("NORMALIZED");
+            },
+            testing::ExitedWithCode(254), "^Error, expected \"NORMALIZED\"\n$")
+            << "input: " << input;
+    }
+}
+
+}  // namespace
