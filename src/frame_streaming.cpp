@@ -12,18 +12,29 @@
 
 namespace {
 
+// How many writes in a row may take nothing before the device counts as failed.
+constexpr int stalledWritesAllowed = 100;
+
 // Hands the whole frame to the driver. A blocking write normally takes it at
-// once; a short or interrupted write is continued where it stopped.
+// once; a short or interrupted write is continued where it stopped, and only
+// a driver that keeps taking nothing gives up the frame.
 bool writeFrame(int descriptor, const unsigned char* bytes, std::size_t count) {
+    int stalledWrites = 0;
     while (count > 0) {
         const ssize_t written = write(descriptor, bytes, count);
         if (written < 0 && errno == EINTR) {
             continue;
         }
-        // A driver that takes nothing would never let the frame through.
-        if (written <= 0) {
+        if (written < 0) {
             return false;
         }
+        if (written == 0) {
+            if (++stalledWrites == stalledWritesAllowed) {
+                return false;
+            }
+            continue;
+        }
+        stalledWrites = 0;
         bytes += written;
         count -= static_cast<std::size_t>(written);
     }

@@ -42,6 +42,23 @@ const std::string broken = "Early end of input - text file broken?\n";
 const std::string twoStereoFrames = stream(2, 16, 2, 44100, "1 -2\n32767 -32768\n");
 const std::string twoStereoWrites = written("01 00 fe ff") + written("ff 7f 00 80");
 
+// A driver that takes nothing from the first `times` writes.
+std::string stalledWrites(int times) {
+    std::string script = "FAKE_DSP_WRITES=";
+    for (int time = 0; time < times; ++time) {
+        script += "0,";
+    }
+    return script;
+}
+
+std::string stalledLog(int times, const std::string& bytes) {
+    std::string log;
+    for (int time = 0; time < times; ++time) {
+        log += written(bytes, "0");
+    }
+    return log;
+}
+
 struct PlayerCase {
     const char* name;
     std::string input;
@@ -172,6 +189,10 @@ const PlayerCase streamingCases[] = {
     {"InterruptedWriteIsRepeated", twoStereoFrames, {.driver = {"FAKE_DSP_WRITES=eintr,3,eintr"}}, 0, "",
      granted(16, 2, 44100) + written("01 00 fe ff", "EINTR") + written("01 00 fe ff", "3") +
          written("ff", "EINTR") + written("ff") + written("ff 7f 00 80") + closed},
+    {"StalledWriteIsRepeated", stream(1, 16, 1, 8000, "1\n"), {.driver = {stalledWrites(99)}}, 0, "",
+     granted(16, 1, 8000) + stalledLog(99, "01 00") + written("01 00") + closed},
+    {"EndlesslyStalledWriteFails", stream(2, 16, 1, 8000, "1 2\n"), {.driver = {stalledWrites(100)}}, 255,
+     "Error writing to /dev/dsp\n", granted(16, 1, 8000) + stalledLog(100, "01 00") + closed},
 };
 
 void PrintTo(const PlayerCase& playerCase, std::ostream* out) { *out << playerCase.name; }
