@@ -27,10 +27,11 @@ CONFIG
 play() {
     rm -f "$work/device.raw"
     printf '%b' "$2" >"$work/input"
-    HOME=$work LD_PRELOAD=$aoss_library "$player" <"$work/input" 2>"$work/err"
-    arrived=$(od -An -v -tx1 "$work/device.raw" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
-    if [ "$arrived" != "$3" ] || [ -s "$work/err" ]; then
-        echo "FAIL $1: expected bytes '$3', got '$arrived'" >&2
+    status=0
+    HOME=$work LD_PRELOAD=$aoss_library "$player" <"$work/input" 2>"$work/err" || status=$?
+    arrived=$(od -An -v -tx1 "$work/device.raw" 2>/dev/null | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
+    if [ "$arrived" != "$3" ] || [ -s "$work/err" ] || [ "$status" -ne 0 ]; then
+        echo "FAIL $1: status $status, expected bytes '$3', got '$arrived'" >&2
         cat "$work/err" >&2
         exit 1
     fi

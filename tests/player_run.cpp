@@ -24,16 +24,30 @@ std::string readFile(const std::filesystem::path& path) {
 
 // The test's own environment without anything that would script or preload
 // the driver, plus what this run asks for.
-std::vector<std::string> childEnvironment(const PlayerSetup& setup, const std::string& logPath) {
+std::vector<std::string> childEnvironment(const PlayerSetup& setup, const std::filesystem::path& directory) {
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "FAKE_DSP_", 9) != 0 && std::strncmp(*entry, "LD_PRELOAD=", 11) != 0) {
+        if (std::strncmp(*entry, "FAKE_DSP_", 9) != 0 && std::strncmp(*entry, "LD_PRELOAD=", 11) != 0 &&
+            std::strncmp(*entry, "ASAN_OPTIONS=", 13) != 0) {
             environment.emplace_back(*entry);
         }
     }
+#ifdef DSPFEED_SANITIZED
+    // The fake driver is preloaded ahead of the sanitizer runtime. A memory
+    // limit is the allocator's own, as a sanitized process cannot start under
+    // an address space limit.
+    // Its reports go to files, read back below, so that they never mix with
+    // the player's own messages.
+    std::string sanitizerOptions = "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:allocator_may_return_null=1"
+                                   ":log_path=" + (directory / "sanitizer").string();
+    if (setup.memoryLimit != RLIM_INFINITY) {
+        sanitizerOptions += ":max_allocation_size_mb=" + std::to_string(setup.memoryLimit >> 20);
+    }
+    environment.push_back(sanitizerOptions);
+#endif
     if (setup.fakeDevice) {
         environment.push_back("LD_PRELOAD=" FAKE_DSP_LIBRARY);
-        environment.push_back("FAKE_DSP_LOG=" + logPath);
+        environment.push_back("FAKE_DSP_LOG=" + (directory / "log").string());
         environment.insert(environment.end(), setup.driver.begin(), setup.driver.end());
     }
     return environment;
@@ -59,7 +73,7 @@ PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup) {
 
     std::vector<std::string> arguments{DSPFEED_BINARY};
     arguments.insert(arguments.end(), setup.arguments.begin(), setup.arguments.end());
-    std::vector<std::string> environment = childEnvironment(setup, logPath);
+    std::vector<std::string> environment = childEnvironment(setup, directory);
     std::vector<char*> argv = pointersTo(arguments), envp = pointersTo(environment);
 
     const pid_t child = fork();
@@ -67,8 +81,10 @@ PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup) {
         dup2(open(inputPath.c_str(), O_RDONLY), 0);
         dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+#ifndef DSPFEED_SANITIZED
         const rlimit limit{setup.memoryLimit, setup.memoryLimit};
         setrlimit(RLIMIT_AS, &limit);
+#endif
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
@@ -80,6 +96,14 @@ PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup) {
     run.out = readFile(outPath);
     run.err = readFile(errPath);
     run.log = readFile(logPath);
+    // A sanitizer's error report fails the case; its warnings, such as an
+    // allocation it could not make, do not.
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        const std::string report = readFile(entry.path());
+        if (entry.path().filename().string().rfind("sanitizer", 0) == 0 && report.find("ERROR") != std::string::npos) {
+            run.err += report;
+        }
+    }
     std::filesystem::remove_all(directory);
     return run;
 }
