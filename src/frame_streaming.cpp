@@ -43,12 +43,17 @@ bool writeFrame(int descriptor, const unsigned char* bytes, std::size_t count) {
 
 // Reads one frame's values into the buffer as the device's samples: the low
 // byte of each value for unsigned 8-bit, the value in host byte order for
-// signed 16-bit. Every value is read before the stream is looked at; the frame
-// is complete unless an extraction failed, which end of input alone is not.
+// signed 16-bit. The frame is complete unless an extraction failed, which end
+// of input alone is not: a last value that ends the input is still whole.
 bool readFrame(unsigned char* frame, std::int32_t channels, std::size_t sampleBytes) {
     for (std::int32_t channel = 0; channel < channels; ++channel) {
         std::int16_t value = 0;
         std::cin >> value;
+        // A failed stream consumes nothing more, so the rest of the frame can
+        // only fail too; stopping here spares a huge frame's worth of reads.
+        if (std::cin.fail()) {
+            return false;
+        }
         unsigned char* sample = frame + static_cast<std::size_t>(channel) * sampleBytes;
         if (sampleBytes == 1) {
             *sample = static_cast<unsigned char>(value & 0xff);
@@ -56,11 +61,11 @@ bool readFrame(unsigned char* frame, std::int32_t channels, std::size_t sampleBy
             std::memcpy(sample, &value, sizeof value);
         }
     }
-    return !std::cin.fail();
+    return true;
 }
 
-int streamFrames(int descriptor, const PlaybackSettings& settings, unsigned char* frame,
-                 std::size_t frameBytes, std::size_t sampleBytes) {
+int streamFrames(int descriptor, const PlaybackSettings& settings, unsigned char* frame, std::size_t frameBytes,
+                 std::size_t sampleBytes) {
     for (std::int32_t index = 0; index < settings.sampleCount; ++index) {
         if (!readFrame(frame, settings.channels, sampleBytes)) {
             std::cerr << "Early end of input - text file broken?" << std::endl;

@@ -13,6 +13,6 @@ struct PlaybackSettings {
 };
 
 // What the run ends with. The shell sees -1 as status 255 and -2 as 254.
-constexpr int exitPlayed = 0;        // every frame written, or the body was broken
+constexpr int exitPlayed = 0;         // every frame written, or the body was broken
 constexpr int exitDeviceFailed = -1;  // the device could not be opened or stopped taking data
-constexpr int exitRejected = -2;     // a bad header key, a refused setting, no room for a frame
+constexpr int exitRejected = -2;      // a bad header key, a refused setting, no room for a frame

@@ -36,8 +36,7 @@ int openSoundDevice(PlaybackSettings& settings) {
         (settings.bitsPerSample != AFMT_U8 && settings.bitsPerSample != AFMT_S16_LE)) {
         return refuseSetting("Error setting sample size on /dev/dsp");
     }
-    if (!requestSetting(descriptor, SNDCTL_DSP_CHANNELS, settings.channels) ||
-        settings.channels < 1) {
+    if (!requestSetting(descriptor, SNDCTL_DSP_CHANNELS, settings.channels) || settings.channels < 1) {
         return refuseSetting("Error setting number of channels on /dev/dsp");
     }
     if (!requestSetting(descriptor, SNDCTL_DSP_SPEED, settings.sampleRate)) {

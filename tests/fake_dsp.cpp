@@ -145,7 +145,9 @@ ssize_t acceptWrite(const void* bytes, size_t count) {
     return static_cast<ssize_t>(accepted);
 }
 
-bool isDevice(const char* path) { return path != nullptr && std::strcmp(path, "/dev/dsp") == 0; }
+bool isDevice(const char* path) {
+    return path != nullptr && std::strcmp(path, "/dev/dsp") == 0;
+}
 
 mode_t modeArgument(int flags, va_list arguments) {
     return (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;

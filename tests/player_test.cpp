@@ -68,6 +68,9 @@ struct PlayerCase {
     std::string log;
 };
 
+// The case tables keep one case to a line or two, as written.
+// clang-format off
+
 // Header errors never reach the device.
 const PlayerCase headerCases[] = {
     {"EmptyInput", "", {}, 254, "Error, expected SAMPLES\n", ""},
@@ -120,27 +123,36 @@ const PlayerCase layoutCases[] = {
      "", granted(16, 1, 8000) + closed},
 };
 
+// The device opened and asked for 16 bits, 2 channels and 44100 Hz, with the
+// answers given; the requests after the first empty answer were never made.
+std::string answered(const std::string& format, const std::string& channels = "", const std::string& rate = "") {
+    std::string log = opened + request("SETFMT", 16, format);
+    if (!channels.empty()) {
+        log += request("CHANNELS", 2, channels);
+    }
+    if (!rate.empty()) {
+        log += request("SPEED", 44100, rate);
+    }
+    return log;
+}
+
+const std::string badFormat = "Error setting sample size on /dev/dsp\n";
+const std::string badChannels = "Error setting number of channels on /dev/dsp\n";
+
 // How the player meets the device's answers.
 const PlayerCase deviceCases[] = {
     {"OpenFails", twoStereoFrames, {.driver = {"FAKE_DSP_OPEN=fail"}}, 255, "Error opening /dev/dsp\n",
      "open O_RDWR -> ENOENT\n"},
     {"FormatRefused", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=refuse"}}, 254,
-     "Error setting sample size on /dev/dsp\n", opened + request("SETFMT", 16, "refused")},
-    {"ChannelsRefused", twoStereoFrames, {.driver = {"FAKE_DSP_CHANNELS=refuse"}}, 254,
-     "Error setting number of channels on /dev/dsp\n",
-     opened + request("SETFMT", 16, 16) + request("CHANNELS", 2, "refused")},
+     badFormat, answered("refused")},
+    {"ChannelsRefused", twoStereoFrames, {.driver = {"FAKE_DSP_CHANNELS=refuse"}}, 254, badChannels,
+     answered("16", "refused")},
     {"RateRefused", twoStereoFrames, {.driver = {"FAKE_DSP_SPEED=refuse"}}, 254,
      "Error setting sample rate on /dev/dsp\n",
-     opened + request("SETFMT", 16, 16) + request("CHANNELS", 2, 2) + request("SPEED", 44100, "refused")},
-    {"UnwritableFormatAnswered", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=32"}}, 254,
-     "Error setting sample size on /dev/dsp\n", opened + request("SETFMT", 16, 32)},
-    {"UnwritableFormatAsked", stream(1, 24, 1, 8000, "1\n"), {}, 254, "Error setting sample size on /dev/dsp\n",
+     answered("16", "2", "refused")},
+    {"UnwritableFormatAsked", stream(1, 24, 1, 8000, "1\n"), {}, 254, badFormat,
      opened + request("SETFMT", 24, 24)},
-    {"NoChannelsAnswered", twoStereoFrames, {.driver = {"FAKE_DSP_CHANNELS=0"}}, 254,
-     "Error setting number of channels on /dev/dsp\n",
-     opened + request("SETFMT", 16, 16) + request("CHANNELS", 2, 0)},
-    {"NegativeChannelsAsked", stream(1, 16, -1, 8000, "1\n"), {}, 254,
-     "Error setting number of channels on /dev/dsp\n",
+    {"NegativeChannelsAsked", stream(1, 16, -1, 8000, "1\n"), {}, 254, badChannels,
      opened + request("SETFMT", 16, 16) + request("CHANNELS", -1, -1)},
     {"EightBitsAnsweredForSixteen", stream(2, 16, 2, 8000, "0 255\n128 383\n"), {.driver = {"FAKE_DSP_SETFMT=8"}},
      0, "", opened + request("SETFMT", 16, 8) + request("CHANNELS", 2, 2) + request("SPEED", 8000, 8000) +
@@ -149,15 +161,29 @@ const PlayerCase deviceCases[] = {
      opened + request("SETFMT", 16, 16) + request("CHANNELS", 6, 2) + request("SPEED", 8000, 8000) +
          written("01 00 02 00") + written("03 00 04 00") + closed},
     {"OneChannelAnsweredForTwo", twoStereoFrames, {.driver = {"FAKE_DSP_CHANNELS=1"}}, 0, "",
-     opened + request("SETFMT", 16, 16) + request("CHANNELS", 2, 1) + request("SPEED", 44100, 44100) +
-         written("01 00") + written("fe ff") + closed},
+     answered("16", "1", "44100") + written("01 00") + written("fe ff") + closed},
     {"OtherRateAnswered", twoStereoFrames, {.driver = {"FAKE_DSP_SPEED=48000"}}, 0, "",
-     opened + request("SETFMT", 16, 16) + request("CHANNELS", 2, 2) + request("SPEED", 44100, 48000) +
-         twoStereoWrites + closed},
-    {"FrameBufferOutOfReach", twoStereoFrames,
-     {.driver = {"FAKE_DSP_CHANNELS=2147483647"}, .memoryLimit = 256 << 20}, 254, "Error allocating frame buffer\n",
-     opened + request("SETFMT", 16, 16) + request("CHANNELS", 2, 2147483647) + request("SPEED", 44100, 44100) +
-         closed},
+     answered("16", "2", "48000") + twoStereoWrites + closed},
+};
+
+// Answers no sane driver gives: none may crash the player or go unreported.
+const PlayerCase hostileCases[] = {
+    {"FormatZero", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=0"}}, 254, badFormat, answered("0")},
+    {"FormatFour", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=4"}}, 254, badFormat, answered("4")},
+    {"FormatTwentyFour", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=24"}}, 254, badFormat, answered("24")},
+    {"FormatThirtyTwo", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=32"}}, 254, badFormat, answered("32")},
+    {"FormatMinusSixteen", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=-16"}}, 254, badFormat, answered("-16")},
+    {"ChannelsZero", twoStereoFrames, {.driver = {"FAKE_DSP_CHANNELS=0"}}, 254, badChannels, answered("16", "0")},
+    {"ChannelsMinusOne", twoStereoFrames, {.driver = {"FAKE_DSP_CHANNELS=-1"}}, 254, badChannels,
+     answered("16", "-1")},
+    {"ChannelsPastInt32Bytes", twoStereoFrames, {.driver = {"FAKE_DSP_CHANNELS=1073741825"}}, 0, broken,
+     answered("16", "1073741825", "44100") + closed},
+    {"ChannelsPastMemory", twoStereoFrames, {.driver = {"FAKE_DSP_CHANNELS=2147483647"}, .memoryLimit = 256 << 20},
+     254, "Error allocating frame buffer\n", answered("16", "2147483647", "44100") + closed},
+    {"RateZero", twoStereoFrames, {.driver = {"FAKE_DSP_SPEED=0"}}, 0, "",
+     answered("16", "2", "0") + twoStereoWrites + closed},
+    {"RateMinusOne", twoStereoFrames, {.driver = {"FAKE_DSP_SPEED=-1"}}, 0, "",
+     answered("16", "2", "-1") + twoStereoWrites + closed},
 };
 
 // The body, frame by frame.
@@ -195,7 +221,11 @@ const PlayerCase streamingCases[] = {
      "Error writing to /dev/dsp\n", granted(16, 1, 8000) + stalledLog(100, "01 00") + closed},
 };
 
-void PrintTo(const PlayerCase& playerCase, std::ostream* out) { *out << playerCase.name; }
+// clang-format on
+
+void PrintTo(const PlayerCase& playerCase, std::ostream* out) {
+    *out << playerCase.name;
+}
 
 class PlayerTest : public testing::TestWithParam<PlayerCase> {};
 
@@ -208,11 +238,14 @@ TEST_P(PlayerTest, Run) {
     EXPECT_EQ(run.log, expected.log);
 }
 
-std::string caseName(const testing::TestParamInfo<PlayerCase>& info) { return info.param.name; }
+std::string caseName(const testing::TestParamInfo<PlayerCase>& info) {
+    return info.param.name;
+}
 
 INSTANTIATE_TEST_SUITE_P(Header, PlayerTest, testing::ValuesIn(headerCases), caseName);
 INSTANTIATE_TEST_SUITE_P(Layout, PlayerTest, testing::ValuesIn(layoutCases), caseName);
 INSTANTIATE_TEST_SUITE_P(Device, PlayerTest, testing::ValuesIn(deviceCases), caseName);
+INSTANTIATE_TEST_SUITE_P(Hostile, PlayerTest, testing::ValuesIn(hostileCases), caseName);
 INSTANTIATE_TEST_SUITE_P(Streaming, PlayerTest, testing::ValuesIn(streamingCases), caseName);
 
 TEST(PlayerWithoutDevice, ReportsTheMissingDevice) {

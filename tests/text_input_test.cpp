@@ -1,11 +1,11 @@
 // Unit cases for the header readers' token rules.
+#include "text_input.h"
+
 #include <gtest/gtest.h>
 
 #include <iostream>
 #include <sstream>
 #include <string>
-
-#include "text_input.h"
 
 namespace {
 
@@ -31,6 +31,7 @@ struct ValueCase {
     std::int32_t value;
 };
 
+// clang-format off
 const ValueCase valueCases[] = {
     {"Plain", "SAMPLES: 5\n", 5},
     {"ValueOnTheNextLine", "SAMPLES:\r\n\t 12\r\n", 12},
@@ -40,8 +41,11 @@ const ValueCase valueCases[] = {
     {"Int32Limits", "SAMPLES: -2147483648", -2147483647 - 1},
     {"StopsAtFirstNonDigit", "SAMPLES: 44BITSPERSAMPLE:", 44},
 };
+// clang-format on
 
-void PrintTo(const ValueCase& valueCase, std::ostream* out) { *out << valueCase.name; }
+void PrintTo(const ValueCase& valueCase, std::ostream* out) {
+    *out << valueCase.name;
+}
 
 class ReadValueTest : public testing::TestWithParam<ValueCase> {};
 
@@ -59,6 +63,7 @@ struct FlagCase {
     bool value;
 };
 
+// clang-format off
 const FlagCase flagCases[] = {
     {"True", "NORMALIZED: TRUE\n", true},
     {"TrueFollowedByBody", "NORMALIZED:\nTRUE 1 2\n", true},
@@ -69,8 +74,11 @@ const FlagCase flagCases[] = {
     {"TrueWithMore", "NORMALIZED: TRUEISH", false},
     {"Missing", "NORMALIZED:", false},
 };
+// clang-format on
 
-void PrintTo(const FlagCase& flagCase, std::ostream* out) { *out << flagCase.name; }
+void PrintTo(const FlagCase& flagCase, std::ostream* out) {
+    *out << flagCase.name;
+}
 
 class ReadBoolTest : public testing::TestWithParam<FlagCase> {};
 
@@ -101,8 +109,8 @@ TEST(ReadValueDeathTest, EndsTheProcessNamingTheKeyBare) {
 }
 
 TEST(ReadValueDeathTest, ABadNumberFailsTheNextKey) {
-    for (const char* input : {"SAMPLES: x BITSPERSAMPLE: 8", "SAMPLES: 2147483648 BITSPERSAMPLE: 8",
-                              "SAMPLES: - BITSPERSAMPLE: 8"}) {
+    for (const char* input :
+         {"SAMPLES: x BITSPERSAMPLE: 8", "SAMPLES: 2147483648 BITSPERSAMPLE: 8", "SAMPLES: - BITSPERSAMPLE: 8"}) {
         EXPECT_EXIT(
             {
                 FakeStandardInput fake(input);
