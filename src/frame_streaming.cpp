@@ -56,7 +56,7 @@ bool readFrame(unsigned char* frame, std::int32_t channels, std::size_t sampleBy
         }
         unsigned char* sample = frame + static_cast<std::size_t>(channel) * sampleBytes;
         if (sampleBytes == 1) {
-            *sample = static_cast<unsigned char>(value & 0xff);
+            *sample = static_cast<unsigned char>(value);  // the low byte, by the rules of unsigned conversion
         } else {
             std::memcpy(sample, &value, sizeof value);
         }
