@@ -160,6 +160,16 @@ mode_t modeArgument(int flags, va_list arguments) {
     return (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
 }
 
+// The device is told by its path alone; every other open goes on as the
+// openat relative to the working directory that it is.
+int interceptOpen(const char* function, int directory, const char* path, int flags, mode_t mode) {
+    if (isDevice(path)) {
+        return openDevice(function, flags);
+    }
+    static auto* real = findReal<int(int, const char*, int, ...)>("openat");
+    return real(directory, path, flags, mode);
+}
+
 }  // namespace
 
 extern "C" {
@@ -169,11 +179,7 @@ int open(const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = modeArgument(flags, arguments);
     va_end(arguments);
-    if (isDevice(path)) {
-        return openDevice("open", flags);
-    }
-    static auto* real = findReal<int(const char*, int, ...)>("open");
-    return real(path, flags, mode);
+    return interceptOpen("open", AT_FDCWD, path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
@@ -181,11 +187,7 @@ int open64(const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = modeArgument(flags, arguments);
     va_end(arguments);
-    if (isDevice(path)) {
-        return openDevice("open64", flags);
-    }
-    static auto* real = findReal<int(const char*, int, ...)>("open64");
-    return real(path, flags, mode);
+    return interceptOpen("open64", AT_FDCWD, path, flags, mode);
 }
 
 int openat(int directory, const char* path, int flags, ...) {
@@ -193,11 +195,7 @@ int openat(int directory, const char* path, int flags, ...) {
     va_start(arguments, flags);
     const mode_t mode = modeArgument(flags, arguments);
     va_end(arguments);
-    if (isDevice(path)) {
-        return openDevice("openat", flags);
-    }
-    static auto* real = findReal<int(int, const char*, int, ...)>("openat");
-    return real(directory, path, flags, mode);
+    return interceptOpen("openat", directory, path, flags, mode);
 }
 
 int ioctl(int descriptor, unsigned long request, ...) {
