@@ -87,15 +87,15 @@ int playFrames(int descriptor, const PlaybackSettings& settings) {
     // overflow for any channel count an int32 can hold.
     const std::size_t sampleBytes = settings.bitsPerSample == 8 ? 1 : 2;
     const std::size_t frameBytes = static_cast<std::size_t>(settings.channels) * sampleBytes;
+    std::unique_ptr<unsigned char[]> frame(new (std::nothrow) unsigned char[frameBytes]);
     int status = exitRejected;
-    {
-        const std::unique_ptr<unsigned char[]> frame(new (std::nothrow) unsigned char[frameBytes]);
-        if (frame) {
-            status = streamFrames(descriptor, settings, frame.get(), frameBytes, sampleBytes);
-        } else {
-            std::cerr << "Error allocating frame buffer" << std::endl;
-        }
+    if (frame == nullptr) {
+        std::cerr << "Error allocating frame buffer" << std::endl;
+    } else {
+        status = streamFrames(descriptor, settings, frame.get(), frameBytes, sampleBytes);
     }
+    // The buffer goes first, then the device.
+    frame.reset();
     close(descriptor);
     return status;
 }
