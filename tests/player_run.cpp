@@ -33,15 +33,12 @@ std::vector<std::string> childEnvironment(const PlayerSetup& setup, const std::f
         }
     }
 #ifdef DSPFEED_SANITIZED
-    // The fake driver is preloaded ahead of the sanitizer runtime. A memory
-    // limit is the allocator's own, as a sanitized process cannot start under
-    // an address space limit.
-    // Its reports go to files, read back below, so that they never mix with
-    // the player's own messages.
-    std::string sanitizerOptions =
-        "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:allocator_may_return_null=1"
-        ":log_path=" +
-        (directory / "sanitizer").string();
+    // The fake driver is preloaded ahead of the sanitizer runtime. Reports go
+    // to files, read back after the run, so that they never mix with the
+    // player's messages. A memory limit is the allocator's own, as a sanitized
+    // process cannot start under an address space limit.
+    std::string sanitizerOptions = "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:allocator_may_return_null=1";
+    sanitizerOptions += ":log_path=" + (directory / "sanitizer").string();
     if (setup.memoryLimit != RLIM_INFINITY) {
         sanitizerOptions += ":max_allocation_size_mb=" + std::to_string(setup.memoryLimit >> 20);
     }
