@@ -77,6 +77,7 @@ const PlayerCase headerCases[] = {
     {"FirstKeyInLowerCase", "samples: 1\n", {}, 254, "Error, expected SAMPLES\n", ""},
     {"KeyApartFromItsColon", "SAMPLES : 1\n", {}, 254, "Error, expected SAMPLES\n", ""},
     {"KeyRunTogetherWithValue", "SAMPLES:1\n", {}, 254, "Error, expected SAMPLES\n", ""},
+    {"MisspeltKey", "SAMPLESS: 1\n", {}, 254, "Error, expected SAMPLES\n", ""},
     {"FieldOutOfOrder", "SAMPLES: 1\nCHANNELS: 2\n", {}, 254, "Error, expected BITSPERSAMPLE\n", ""},
     {"SamplesOfLetters", "SAMPLES: many\nBITSPERSAMPLE: 16\n", {}, 254, "Error, expected BITSPERSAMPLE\n", ""},
     {"SamplesAboveInt32", "SAMPLES: 2147483648\nBITSPERSAMPLE: 16\n", {}, 254,
@@ -88,6 +89,7 @@ const PlayerCase headerCases[] = {
      {}, 254, "Error, expected \"NORMALIZED\"\n", ""},
     {"FlagKeyWithoutColon", "SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 2 SAMPLERATE: 8000 NORMALIZED FALSE\n", {},
      254, "Error, expected \"NORMALIZED\"\n", ""},
+    {"FlagKeyRunTogetherWithValue", "SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 2 SAMPLERATE: 8000 NORMALIZED:TRUE\n", {}, 254, "Error, expected \"NORMALIZED\"\n", ""},
     {"HeaderErrorWithoutAnyDevice", "samples: 1\n", {.fakeDevice = false}, 254, "Error, expected SAMPLES\n", ""},
 };
 

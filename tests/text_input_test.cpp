@@ -90,48 +90,4 @@ TEST_P(ReadBoolTest, IsTrueOnlyForTrue) {
 INSTANTIATE_TEST_SUITE_P(TokenRules, ReadBoolTest, testing::ValuesIn(flagCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ReadValueTest, LeavesWhatFollowsTheNumberForTheNextField) {
-    FakeStandardInput input("SAMPLES: 3BITSPERSAMPLE: 16");
-    EXPECT_EQ(readValue("SAMPLES"), 3);
-    EXPECT_EQ(readValue("BITSPERSAMPLE"), 16);
-}
-
-TEST(ReadValueDeathTest, EndsTheProcessNamingTheKeyBare) {
-    for (const char* input : {"", "samples: 1", "SAMPLES 1", "SAMPLES : 1", "SAMPLES:1", "SAMPLESS: 1"}) {
-        EXPECT_EXIT(
-            {
-                FakeStandardInput fake(input);
-                readValue("SAMPLES");
-            },
-            testing::ExitedWithCode(254), "^Error, expected SAMPLES\n$")
-            << "input: " << input;
-    }
-}
-
-TEST(ReadValueDeathTest, ABadNumberFailsTheNextKey) {
-    for (const char* input :
-         {"SAMPLES: x BITSPERSAMPLE: 8", "SAMPLES: 2147483648 BITSPERSAMPLE: 8", "SAMPLES: - BITSPERSAMPLE: 8"}) {
-        EXPECT_EXIT(
-            {
-                FakeStandardInput fake(input);
-                readValue("SAMPLES");
-                readValue("BITSPERSAMPLE");
-            },
-            testing::ExitedWithCode(254), "^Error, expected BITSPERSAMPLE\n$")
-            << "input: " << input;
-    }
-}
-
-TEST(ReadBoolDeathTest, EndsTheProcessNamingTheKeyQuoted) {
-    for (const char* input : {"", "NORMALIZED TRUE", "normalized: TRUE", "NORMALIZED:TRUE"}) {
-        EXPECT_EXIT(
-            {
-                FakeStandardInput fake(input);
-                readBool("NORMALIZED");
-            },
-            testing::ExitedWithCode(254), "^Error, expected \"NORMALIZED\"\n$")
-            << "input: " << input;
-    }
-}
-
 }  // namespace
