@@ -9,7 +9,8 @@
 //   FAKE_DSP_WRITES    comma-separated, one entry per write in turn: a number N
 //                      accepts at most N bytes, "eintr" and "fail" return -1
 //                      with EINTR or EIO; later writes accept everything
-// The device itself is /dev/null, so written bytes go nowhere but the log.
+// The descriptor is one of /dev/null; written bytes go nowhere but the log,
+// and with neither a log nor a write script a write costs next to nothing.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/soundcard.h>
