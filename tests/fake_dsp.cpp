@@ -48,10 +48,14 @@ void logLine(const std::string& line) {
         return;
     }
     static auto* realOpen = findReal<int(const char*, int, ...)>("open");
-    const int log = realOpen(logPath, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    static auto* realClose = findReal<int(int)>("close");
+    // Kept above the standard descriptors, so that the log never takes one
+    // the player left closed and so never hides what the player does with it.
+    const int opened = realOpen(logPath, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const int log = fcntl(opened, F_DUPFD_CLOEXEC, 10);
+    realClose(opened);
     const std::string text = line + "\n";
     realWrite(log, text.data(), text.size());
-    static auto* realClose = findReal<int(int)>("close");
     realClose(log);
 }
 
@@ -75,7 +79,9 @@ int openDevice(const char* function, int flags) {
     }
     static auto* realOpen = findReal<int(const char*, int, ...)>("open");
     fakeDescriptor = realOpen("/dev/null", O_RDWR);
-    logLine(std::string(function) + " " + describeFlags(flags));
+    // A device on a standard descriptor would be sent what is meant for it.
+    const std::string onStandard = fakeDescriptor <= 2 ? " -> descriptor " + std::to_string(fakeDescriptor) : "";
+    logLine(std::string(function) + " " + describeFlags(flags) + onStandard);
     return fakeDescriptor;
 }
 

@@ -80,6 +80,9 @@ PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup) {
         dup2(open(inputPath.c_str(), O_RDONLY), 0);
         dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        for (const int descriptor : setup.closedDescriptors) {
+            close(descriptor);
+        }
 #ifndef DSPFEED_SANITIZED
         const rlimit limit{setup.memoryLimit, setup.memoryLimit};
         setrlimit(RLIMIT_AS, &limit);

@@ -18,6 +18,7 @@ struct PlayerSetup {
     std::vector<std::string> arguments;  // command-line arguments after the program name
     rlim_t memoryLimit = RLIM_INFINITY;  // address space limit for the player
     bool fakeDevice = true;              // false runs the player against the real system
+    std::vector<int> closedDescriptors;  // standard descriptors the player starts without
 };
 
 PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup = {});

@@ -91,6 +91,7 @@ const PlayerCase headerCases[] = {
      254, "Error, expected \"NORMALIZED\"\n", ""},
     {"FlagKeyRunTogetherWithValue", "SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 2 SAMPLERATE: 8000 NORMALIZED:TRUE\n", {}, 254, "Error, expected \"NORMALIZED\"\n", ""},
     {"HeaderErrorWithoutAnyDevice", "samples: 1\n", {.fakeDevice = false}, 254, "Error, expected SAMPLES\n", ""},
+    {"StandardInputClosed", twoStereoFrames, {.closedDescriptors = {0}}, 254, "Error, expected SAMPLES\n", ""},
 };
 
 // Headers that read alike however they are laid out.
@@ -219,6 +220,14 @@ const PlayerCase streamingCases[] = {
          written("ff", "EINTR") + written("ff") + written("ff 7f 00 80") + closed},
     {"StalledWriteIsRepeated", stream(1, 16, 1, 8000, "1\n"), {.driver = {stalledWrites(99)}}, 0, "",
      granted(16, 1, 8000) + stalledLog(99, "01 00") + written("01 00") + closed},
+    // The device must not take a closed standard descriptor and be sent the messages.
+    {"StandardErrorClosedWithBrokenBody", stream(2, 16, 1, 8000, "1 x\n"), {.closedDescriptors = {2}}, 0, "",
+     granted(16, 1, 8000) + written("01 00") + closed},
+    {"StandardErrorClosedWithFailingWrite", stream(2, 16, 1, 8000, "1 2\n"),
+     {.driver = {"FAKE_DSP_WRITES=fail"}, .closedDescriptors = {2}}, 255, "",
+     granted(16, 1, 8000) + written("01 00", "EIO") + closed},
+    {"StandardOutputAndErrorClosed", stream(2, 16, 1, 8000, "1 x\n"), {.closedDescriptors = {1, 2}}, 0, "",
+     granted(16, 1, 8000) + written("01 00") + closed},
     {"EndlesslyStalledWriteFails", stream(2, 16, 1, 8000, "1 2\n"), {.driver = {stalledWrites(100)}}, 255,
      "Error writing to /dev/dsp\n", granted(16, 1, 8000) + stalledLog(100, "01 00") + closed},
 };
