@@ -10,6 +10,8 @@
 #include <memory>
 #include <new>
 
+#include "text_input.h"
+
 namespace {
 
 // How many writes in a row may take nothing before the device counts as failed.
@@ -48,10 +50,9 @@ bool writeFrame(int descriptor, const unsigned char* bytes, std::size_t count) {
 bool readFrame(unsigned char* frame, std::int32_t channels, std::size_t sampleBytes) {
     for (std::int32_t channel = 0; channel < channels; ++channel) {
         std::int16_t value = 0;
-        std::cin >> value;
         // A failed stream consumes nothing more, so the rest of the frame can
         // only fail too; stopping here spares a huge frame's worth of reads.
-        if (std::cin.fail()) {
+        if (!readSample(std::cin, value)) {
             return false;
         }
         unsigned char* sample = frame + static_cast<std::size_t>(channel) * sampleBytes;
@@ -68,7 +69,7 @@ int streamFrames(int descriptor, const PlaybackSettings& settings, unsigned char
                  std::size_t sampleBytes) {
     for (std::int32_t index = 0; index < settings.sampleCount; ++index) {
         if (!readFrame(frame, settings.channels, sampleBytes)) {
-            std::cerr << "Early end of input - text file broken?" << std::endl;
+            std::cerr << brokenInputMessage << std::endl;
             return exitPlayed;
         }
         if (!writeFrame(descriptor, frame, frameBytes)) {

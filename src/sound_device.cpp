@@ -22,6 +22,14 @@ int refuseSetting(const char* message) {
 
 }  // namespace
 
+bool canWriteFormat(std::int32_t bitsPerSample) {
+    return bitsPerSample == AFMT_U8 || bitsPerSample == AFMT_S16_LE;
+}
+
+bool canWriteChannels(std::int32_t channels) {
+    return channels >= 1;
+}
+
 int openSoundDevice(PlaybackSettings& settings) {
     // Blocking mode: each write waits until the driver took all of it, which
     // is what paces the playback.
@@ -30,14 +38,13 @@ int openSoundDevice(PlaybackSettings& settings) {
         std::cerr << "Error opening /dev/dsp" << std::endl;
         return exitDeviceFailed;
     }
-    // Frames can be written as unsigned 8-bit or signed 16-bit samples only,
-    // so any other answered format is as good as a refusal.
+    // An answer the frames cannot be written in is as good as a refusal.
     if (!requestSetting(descriptor, SNDCTL_DSP_SETFMT, settings.bitsPerSample) ||
-        (settings.bitsPerSample != AFMT_U8 && settings.bitsPerSample != AFMT_S16_LE)) {
-        return refuseSetting("Error setting sample size on /dev/dsp");
+        !canWriteFormat(settings.bitsPerSample)) {
+        return refuseSetting(formatRefusedMessage);
     }
-    if (!requestSetting(descriptor, SNDCTL_DSP_CHANNELS, settings.channels) || settings.channels < 1) {
-        return refuseSetting("Error setting number of channels on /dev/dsp");
+    if (!requestSetting(descriptor, SNDCTL_DSP_CHANNELS, settings.channels) || !canWriteChannels(settings.channels)) {
+        return refuseSetting(channelsRefusedMessage);
     }
     if (!requestSetting(descriptor, SNDCTL_DSP_SPEED, settings.sampleRate)) {
         return refuseSetting("Error setting sample rate on /dev/dsp");

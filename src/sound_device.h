@@ -1,7 +1,17 @@
 // Opening and configuring the OSS sound device.
 #pragma once
 
+#include <cstdint>
+
 #include "playback_settings.h"
+
+constexpr const char* formatRefusedMessage = "Error setting sample size on /dev/dsp";
+constexpr const char* channelsRefusedMessage = "Error setting number of channels on /dev/dsp";
+
+// Whether frames can be written in the format and channel count a device
+// answered: unsigned 8-bit or signed 16-bit samples, and at least one channel.
+bool canWriteFormat(std::int32_t bitsPerSample);
+bool canWriteChannels(std::int32_t channels);
 
 // Opens "/dev/dsp" and asks for the format, channel count and rate in that
 // order; each answer replaces its field in settings. Returns the descriptor,

@@ -8,38 +8,55 @@
 
 namespace {
 
-// Reads the next word and tells whether it is the key followed by one colon.
-// When no word can be read the string stays empty and so never matches.
-bool readKeyToken(const std::string& key) {
-    std::string word;
-    std::cin >> word;
-    return word == key + ":";
-}
-
-[[noreturn]] void rejectHeader(const std::string& expected) {
-    std::cerr << "Error, expected " << expected << std::endl;
+[[noreturn]] void rejectHeader(const std::string& key, bool isFlag) {
+    std::cerr << describeMissingKey(key, isFlag) << std::endl;
     std::exit(exitRejected);
 }
 
 }  // namespace
 
+std::string readWord(std::istream& input) {
+    std::string word;
+    input >> word;
+    return word;
+}
+
+bool isKeyToken(const std::string& word, const std::string& key) {
+    return word == key + ":";
+}
+
+bool isTrueFlag(const std::string& word) {
+    return word == "TRUE";
+}
+
+bool readHeaderNumber(std::istream& input, std::int32_t& value) {
+    return static_cast<bool>(input >> value);
+}
+
+bool readSample(std::istream& input, std::int16_t& value) {
+    return static_cast<bool>(input >> value);
+}
+
+std::string describeMissingKey(const std::string& key, bool isFlag) {
+    return "Error, expected " + (isFlag ? '"' + key + '"' : key);
+}
+
 std::int32_t readValue(const std::string& key) {
-    if (!readKeyToken(key)) {
-        rejectHeader(key);
+    // When no word can be read the word is empty and so never matches.
+    if (!isKeyToken(readWord(std::cin), key)) {
+        rejectHeader(key, false);
     }
     // A value that is not a number leaves the stream failed, so the next
     // field's key token cannot be read and that field is reported instead.
     std::int32_t value = 0;
-    std::cin >> value;
+    readHeaderNumber(std::cin, value);
     return value;
 }
 
 bool readBool(const std::string& key) {
-    if (!readKeyToken(key)) {
-        rejectHeader('"' + key + '"');
+    if (!isKeyToken(readWord(std::cin), key)) {
+        rejectHeader(key, true);
     }
     // No word at all (end of input) reads as false, like any word but TRUE.
-    std::string word;
-    std::cin >> word;
-    return word == "TRUE";
+    return isTrueFlag(readWord(std::cin));
 }

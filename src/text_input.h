@@ -1,7 +1,8 @@
-// Readers for the header fields of a text sample stream on standard input.
+// Readers for the tokens of a text sample stream: header fields and sample values.
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <string>
 
 // Reads the key token "key:" and the number after it. Ends the process with
@@ -11,3 +12,24 @@ std::int32_t readValue(const std::string& key);
 // Reads the key token "key:" and the word after it; true only for "TRUE".
 // Ends the process with exitRejected when the next word is not that key token.
 bool readBool(const std::string& key);
+
+// The token rules both the player and the stream checker read by. A failed
+// extraction leaves the stream failed, and then every later one fails too.
+
+// The next whitespace-delimited word; empty when none can be read.
+std::string readWord(std::istream& input);
+
+// Whether a word is the key followed by one colon, and nothing else.
+bool isKeyToken(const std::string& word, const std::string& key);
+
+// Whether a flag's word reads as true.
+bool isTrueFlag(const std::string& word);
+
+// The next number as a header value or as a sample value; false when it is
+// not a number or does not fit.
+bool readHeaderNumber(std::istream& input, std::int32_t& value);
+bool readSample(std::istream& input, std::int16_t& value);
+
+// What the player says of a key token that did not match: the numeric fields
+// name the key bare, the flag quotes it.
+std::string describeMissingKey(const std::string& key, bool isFlag);

@@ -70,7 +70,7 @@ PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup) {
                logPath = directory / "log";
     std::ofstream(inputPath, std::ios::binary) << input;
 
-    std::vector<std::string> arguments{DSPFEED_BINARY};
+    std::vector<std::string> arguments{setup.program.empty() ? DSPFEED_BINARY : setup.program};
     arguments.insert(arguments.end(), setup.arguments.begin(), setup.arguments.end());
     std::vector<std::string> environment = childEnvironment(setup, directory);
     std::vector<char*> argv = pointersTo(arguments), envp = pointersTo(environment);

@@ -1,4 +1,4 @@
-// Runs the built dspfeed on a given input against the fake OSS driver.
+// Runs the built dspfeed, or another program of the project, on a given input against the fake OSS driver.
 #pragma once
 
 #include <sys/resource.h>
@@ -19,6 +19,7 @@ struct PlayerSetup {
     rlim_t memoryLimit = RLIM_INFINITY;  // address space limit for the player
     bool fakeDevice = true;              // false runs the player against the real system
     std::vector<int> closedDescriptors;  // standard descriptors the player starts without
+    std::string program;                 // another program to run in the player's place
 };
 
 PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup = {});

@@ -1,0 +1,184 @@
+// dspfeed-check: its report's wording, and its predictions against what the player does on mutated streams.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "player_run.h"
+
+namespace {
+
+PlayerRun runChecker(const std::string& input, const std::vector<std::string>& arguments = {}) {
+    return runPlayer(input, {.arguments = arguments, .fakeDevice = false, .program = DSPFEED_CHECK_BINARY});
+}
+
+struct ReportCase {
+    const char* name;
+    std::string input;
+    int status;
+    std::string report;
+};
+
+const std::string header16 = "SAMPLES: 3\nBITSPERSAMPLE: 16\nCHANNELS: 2\nSAMPLERATE: 8000\nNORMALIZED: FALSE\n";
+const std::string header16Line =
+    "header: SAMPLES 3, BITSPERSAMPLE 16, CHANNELS 2, SAMPLERATE 8000, NORMALIZED FALSE (0.000 s)\n";
+
+// clang-format off
+const ReportCase reportCases[] = {
+    {"Clean", header16 + "1 -1\n2 -2\n32767 -32768\n", 0, header16Line +
+     "note: peak channel 1 32767 (0.0 dBFS), channel 2 32768 (0.0 dBFS)\n"
+     "note: 2 values at full scale (possible clipping)\n"
+     "player: plays all 3 frames (0.000 s) and exits with status 0\n"},
+    {"ValueOutOfRange", header16 + "1 -1\n2 40000\n", 1, header16Line +
+     "<stdin>:7:3: error: frame 2, channel 2: '40000' is out of -32768..32767\n"
+     "note: peak channel 1 2 (-84.3 dBFS), channel 2 1 (-90.3 dBFS)\nnote: no value at full scale\n"
+     "player: plays 1 of 3 frames (0.000 s), then says \"Early end of input - text file broken?\" and exits with status 0\n"},
+    {"KeyOutOfOrder", "SAMPLES: 3\nCHANNELS: 2\n", 1,
+     "header: SAMPLES 3, BITSPERSAMPLE ?, CHANNELS ?, SAMPLERATE ?, NORMALIZED ?\n"
+     "<stdin>:2:1: error: 'CHANNELS:' is out of order: 'BITSPERSAMPLE:' is due here\n"
+     "player: plays nothing, then says \"Error, expected BITSPERSAMPLE\" and exits with status 254\n"},
+    {"BadRateBlamesTheFlag", "SAMPLES: 3 BITSPERSAMPLE: 8 CHANNELS: 1 SAMPLERATE: fast", 1,
+     "header: SAMPLES 3, BITSPERSAMPLE 8, CHANNELS 1, SAMPLERATE ?, NORMALIZED ?\n"
+     "<stdin>:1:53: error: SAMPLERATE value: 'fast' is not a number\n"
+     "player: plays nothing, then says \"Error, expected \"NORMALIZED\"\" and exits with status 254\n"},
+    {"EightBitWarnings", "SAMPLES: 2 BITSPERSAMPLE: 8 CHANNELS: 1 SAMPLERATE: 0 NORMALIZED: 128\n300 -1 7\n", 1,
+     "header: SAMPLES 2, BITSPERSAMPLE 8, CHANNELS 1, SAMPLERATE 0, NORMALIZED 128\n"
+     "<stdin>:1:53: warning: SAMPLERATE 0: not a rate\n"
+     "<stdin>:1:67: warning: NORMALIZED value '128' is a number: the flag word is probably missing, which shifts every frame by one value\n"
+     "<stdin>:2:1: warning: 2 8-bit values outside 0..255, the first 300, which plays as 44\n"
+     "<stdin>:2:8: warning: data after the last frame, starting '7'\n"
+     "note: peak 127 (-0.1 dBFS)\nnote: 1 value at full scale (possible clipping)\n"
+     "player: plays all 2 frames and exits with status 0\n"},
+    {"UnwritableFormat", "SAMPLES: 0 BITSPERSAMPLE: 24 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED: FALSE\n", 1,
+     "header: SAMPLES 0, BITSPERSAMPLE 24, CHANNELS 1, SAMPLERATE 8000, NORMALIZED FALSE (0.000 s)\n"
+     "<stdin>:1:10: warning: SAMPLES 0: nothing is played\n"
+     "<stdin>:1:27: warning: BITSPERSAMPLE 24: the player writes only 8 or 16 bits\n"
+     "player: plays nothing, then says \"Error setting sample size on /dev/dsp\" and exits with status 254\n"},
+};
+// clang-format on
+
+void PrintTo(const ReportCase& reportCase, std::ostream* out) {
+    *out << reportCase.name;
+}
+
+class CheckReportTest : public testing::TestWithParam<ReportCase> {};
+
+TEST_P(CheckReportTest, Report) {
+    const PlayerRun run = runChecker(GetParam().input);
+    EXPECT_EQ(run.status, GetParam().status);
+    EXPECT_EQ(run.out, GetParam().report);
+    EXPECT_EQ(run.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Wording, CheckReportTest, testing::ValuesIn(reportCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CheckUsage, UnreadableFileAndBadOption) {
+    const PlayerRun missing = runChecker("", {"/nonexistent/stream.txt"});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "dspfeed-check: cannot read /nonexistent/stream.txt: No such file or directory\n");
+    const PlayerRun option = runChecker("", {"--verbose"});
+    EXPECT_EQ(option.status, 2);
+    EXPECT_EQ(option.err, "usage: dspfeed-check [--json] [STREAM.txt | -]\n");
+}
+
+// Valid streams that the mutations start from.
+const std::string validStreams[] = {
+    "SAMPLES: 4\nBITSPERSAMPLE: 16\nCHANNELS: 2\nSAMPLERATE: 44100\nNORMALIZED: FALSE\n1 -2\n300 -32768\n32767 0\n5 "
+    "6\n",
+    "SAMPLES: 5 BITSPERSAMPLE: 8 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED: TRUE 0 128 255 7 9",
+    "SAMPLES: 3\r\nBITSPERSAMPLE: 16\r\nCHANNELS: 3\r\nSAMPLERATE: 22050\r\nNORMALIZED: FALSE\r\n1 2 3\r\n4 5 6\r\n7 8 "
+    "9\r\n",
+};
+
+const char* const junkTokens[] = {
+    "x",          "40000",     "-32769",      "32767", "-32768",   "256", "-1", "+",        "-",
+    "+7",         "1e3",       "0x10",        "TRUE",  "SAMPLES:", "0",   "24", "3",        "12abc",
+    "2147483648", "CHANNELS:", "NORMALIZED:", "8",     "1",        "-5",  "",   "samples:", "99999999999"};
+
+// One random edit: a token deleted, replaced, inserted, doubled or run into
+// the one before it, or the text cut short or one byte changed.
+void mutate(std::string& text, std::mt19937& random) {
+    std::vector<std::size_t> starts;
+    for (std::size_t offset = 0; offset < text.size(); ++offset) {
+        if (!std::isspace(static_cast<unsigned char>(text[offset])) &&
+            (offset == 0 || std::isspace(static_cast<unsigned char>(text[offset - 1])))) {
+            starts.push_back(offset);
+        }
+    }
+    const auto pick = [&random](std::size_t count) {
+        return std::uniform_int_distribution<std::size_t>(0, count - 1)(random);
+    };
+    if (starts.empty() || text.empty()) {
+        text += junkTokens[pick(std::size(junkTokens))];
+        return;
+    }
+    const std::size_t start = starts[pick(starts.size())];
+    std::size_t end = start;
+    while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) {
+        ++end;
+    }
+    const std::string junk = junkTokens[pick(std::size(junkTokens))];
+    switch (pick(7)) {
+        case 0:
+            text.erase(start, end - start);
+            break;
+        case 1:
+            text.replace(start, end - start, junk);
+            break;
+        case 2:
+            text.insert(start, junk + " ");
+            break;
+        case 3:
+            text.insert(start, text.substr(start, end - start) + " ");
+            break;
+        case 4:
+            text.erase(start > 0 ? start - 1 : 0, start > 0 ? 1 : 0);
+            break;
+        case 5:
+            text.resize(pick(text.size() + 1));
+            break;
+        default:
+            text[pick(text.size())] = "0123456789 -+:xT\n"[pick(17)];
+            break;
+    }
+}
+
+// Runs the player against a driver that grants everything, and the checker,
+// on each stream, and holds the checker to what the player did.
+TEST(CheckPrediction, AgreesWithThePlayerOnMutatedStreams) {
+    constexpr int streamCount = 330;
+    std::mt19937 random(20261208);
+    const std::regex prediction(R"re("framesPlayed":(\d+),"message":"((?:[^"\\]|\\.)*)","status":(\d+))re");
+    int compared = 0;
+    for (int index = 0; index < streamCount; ++index) {
+        std::string stream = validStreams[index % std::size(validStreams)];
+        for (int edits = 1 + index % 3; edits > 0; --edits) {
+            mutate(stream, random);
+        }
+        const PlayerRun player = runPlayer(stream);
+        const PlayerRun checker = runChecker(stream, {"--json"});
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(checker.out, match, prediction)) << checker.out;
+        std::string message = std::regex_replace(match[2].str(), std::regex(R"(\\")"), "\"");
+        if (!message.empty()) {
+            message += "\n";
+        }
+        std::size_t writes = 0;
+        for (std::size_t at = player.log.find("write "); at != std::string::npos;
+             at = player.log.find("write ", at + 1)) {
+            ++writes;
+        }
+        EXPECT_EQ(std::to_string(writes) + " frames, status " + std::to_string(player.status) + ", " + player.err,
+                  match[1].str() + " frames, status " + match[3].str() + ", " + message)
+            << "stream " << index << ":\n"
+            << stream;
+        ++compared;
+    }
+    std::cout << "dspfeed-check: compared " << compared << " mutated streams with the player\n";
+    EXPECT_EQ(compared, streamCount);
+}
+
+}  // namespace
