@@ -11,33 +11,20 @@
 //                      with EINTR or EIO; later writes accept everything
 // The descriptor is one of /dev/null; written bytes go nowhere but the log,
 // and with neither a log nor a write script a write costs next to nothing.
-#include <dlfcn.h>
-#include <fcntl.h>
 #include <linux/soundcard.h>
-#include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+
+#include "device_interposition.h"
 
 namespace {
 
 int fakeDescriptor = -1;
 int writeCount = 0;
-
-template <typename Function>
-Function* findReal(const char* name) {
-    return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
-}
-
-ssize_t realWrite(int descriptor, const void* bytes, size_t count) {
-    static auto* real = findReal<ssize_t(int, const void*, size_t)>("write");
-    return real(descriptor, bytes, count);
-}
 
 // Read once: a run's script does not change while it plays.
 const char* const logPath = std::getenv("FAKE_DSP_LOG");
@@ -47,8 +34,6 @@ void logLine(const std::string& line) {
     if (logPath == nullptr) {
         return;
     }
-    static auto* realOpen = findReal<int(const char*, int, ...)>("open");
-    static auto* realClose = findReal<int(int)>("close");
     // Kept above the standard descriptors, so that the log never takes one
     // the player left closed and so never hides what the player does with it.
     const int opened = realOpen(logPath, O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -70,20 +55,23 @@ std::string describeFlags(int flags) {
     return text;
 }
 
-int openDevice(const char* function, int flags) {
+}  // namespace
+
+int device::open(const char* function, int flags) {
     const char* script = std::getenv("FAKE_DSP_OPEN");
     if (script != nullptr && std::strcmp(script, "fail") == 0) {
         logLine(std::string(function) + " " + describeFlags(flags) + " -> ENOENT");
         errno = ENOENT;
         return -1;
     }
-    static auto* realOpen = findReal<int(const char*, int, ...)>("open");
     fakeDescriptor = realOpen("/dev/null", O_RDWR);
     // A device on a standard descriptor would be sent what is meant for it.
     const std::string onStandard = fakeDescriptor <= 2 ? " -> descriptor " + std::to_string(fakeDescriptor) : "";
     logLine(std::string(function) + " " + describeFlags(flags) + onStandard);
     return fakeDescriptor;
 }
+
+namespace {
 
 // The entry of the write script for the write with the given index.
 std::string writeAction(int index) {
@@ -107,7 +95,9 @@ constexpr Request requests[] = {
     {SNDCTL_DSP_SPEED, "SNDCTL_DSP_SPEED", "FAKE_DSP_SPEED"},
 };
 
-int answerRequest(unsigned long code, int* value) {
+}  // namespace
+
+int device::request(unsigned long code, int* value) {
     for (const Request& request : requests) {
         if (request.code != code) {
             continue;
@@ -132,7 +122,7 @@ int answerRequest(unsigned long code, int* value) {
     return -1;
 }
 
-ssize_t acceptWrite(const void* bytes, size_t count) {
+ssize_t device::write(const void* bytes, size_t count) {
     // Unscripted and unlogged, a write costs next to nothing, so that a
     // benchmark measures the player alone.
     if (logPath == nullptr && writeScript == nullptr) {
@@ -159,78 +149,11 @@ ssize_t acceptWrite(const void* bytes, size_t count) {
     return static_cast<ssize_t>(accepted);
 }
 
-bool isDevice(const char* path) {
-    return path != nullptr && std::strcmp(path, "/dev/dsp") == 0;
+void device::close() {
+    logLine("close");
+    fakeDescriptor = -1;
 }
 
-mode_t modeArgument(int flags, va_list arguments) {
-    return (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, mode_t) : 0;
+bool device::owns(int descriptor) {
+    return descriptor == fakeDescriptor && fakeDescriptor >= 0;
 }
-
-// The device is told by its path alone; every other open goes on as the
-// openat relative to the working directory that it is.
-int interceptOpen(const char* function, int directory, const char* path, int flags, mode_t mode) {
-    if (isDevice(path)) {
-        return openDevice(function, flags);
-    }
-    static auto* real = findReal<int(int, const char*, int, ...)>("openat");
-    return real(directory, path, flags, mode);
-}
-
-}  // namespace
-
-extern "C" {
-
-int open(const char* path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeArgument(flags, arguments);
-    va_end(arguments);
-    return interceptOpen("open", AT_FDCWD, path, flags, mode);
-}
-
-int open64(const char* path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeArgument(flags, arguments);
-    va_end(arguments);
-    return interceptOpen("open64", AT_FDCWD, path, flags, mode);
-}
-
-int openat(int directory, const char* path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeArgument(flags, arguments);
-    va_end(arguments);
-    return interceptOpen("openat", directory, path, flags, mode);
-}
-
-int ioctl(int descriptor, unsigned long request, ...) {
-    va_list arguments;
-    va_start(arguments, request);
-    void* argument = va_arg(arguments, void*);
-    va_end(arguments);
-    if (descriptor == fakeDescriptor && fakeDescriptor >= 0) {
-        return answerRequest(request, static_cast<int*>(argument));
-    }
-    static auto* real = findReal<int(int, unsigned long, ...)>("ioctl");
-    return real(descriptor, request, argument);
-}
-
-ssize_t write(int descriptor, const void* bytes, size_t count) {
-    if (descriptor == fakeDescriptor && fakeDescriptor >= 0) {
-        return acceptWrite(bytes, count);
-    }
-    return realWrite(descriptor, bytes, count);
-}
-
-int close(int descriptor) {
-    static auto* real = findReal<int(int)>("close");
-    if (descriptor == fakeDescriptor && fakeDescriptor >= 0) {
-        logLine("close");
-        fakeDescriptor = -1;
-    }
-    return real(descriptor);
-}
-
-}  // extern "C"

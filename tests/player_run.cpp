@@ -27,8 +27,8 @@ std::string readFile(const std::filesystem::path& path) {
 std::vector<std::string> childEnvironment(const PlayerSetup& setup, const std::filesystem::path& directory) {
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "FAKE_DSP_", 9) != 0 && std::strncmp(*entry, "LD_PRELOAD=", 11) != 0 &&
-            std::strncmp(*entry, "ASAN_OPTIONS=", 13) != 0) {
+        if (std::strncmp(*entry, "FAKE_DSP_", 9) != 0 && std::strncmp(*entry, "DSPFEED_BRIDGE_", 15) != 0 &&
+            std::strncmp(*entry, "LD_PRELOAD=", 11) != 0 && std::strncmp(*entry, "ASAN_OPTIONS=", 13) != 0) {
             environment.emplace_back(*entry);
         }
     }
@@ -44,7 +44,10 @@ std::vector<std::string> childEnvironment(const PlayerSetup& setup, const std::f
     }
     environment.push_back(sanitizerOptions);
 #endif
-    if (setup.fakeDevice) {
+    if (setup.bridge) {
+        environment.push_back("LD_PRELOAD=" DSPFEED_BRIDGE_LIBRARY);
+        environment.insert(environment.end(), setup.driver.begin(), setup.driver.end());
+    } else if (setup.fakeDevice) {
         environment.push_back("LD_PRELOAD=" FAKE_DSP_LIBRARY);
         environment.push_back("FAKE_DSP_LOG=" + (directory / "log").string());
         environment.insert(environment.end(), setup.driver.begin(), setup.driver.end());

@@ -18,6 +18,7 @@ struct PlayerSetup {
     std::vector<std::string> arguments;  // command-line arguments after the program name
     rlim_t memoryLimit = RLIM_INFINITY;  // address space limit for the player
     bool fakeDevice = true;              // false runs the player against the real system
+    bool bridge = false;                 // the sound bridge in the fake driver's place
     std::vector<int> closedDescriptors;  // standard descriptors the player starts without
     std::string program;                 // another program to run in the player's place
 };

@@ -66,6 +66,7 @@ struct PlayerCase {
     int status;
     std::string err;
     std::string log;
+    std::string out;  // what the player sends to standard output: only the bridge sends anything
 };
 
 // The case tables keep one case to a line or two, as written.
@@ -232,6 +233,27 @@ const PlayerCase streamingCases[] = {
      "Error writing to /dev/dsp\n", granted(16, 1, 8000) + stalledLog(100, "01 00") + closed},
 };
 
+// The sound bridge in the fake driver's place: the frames on standard output,
+// behind the negotiated format.
+const PlayerSetup bridge = {.bridge = true};
+const PlayerSetup bridgeToWav = {.driver = {"DSPFEED_BRIDGE_FORMAT=wav"}, .bridge = true};
+const std::string bridgeLine = "dspfeed-pcm s16le 44100 2\n";
+const std::string twoStereoBytes("\x01\x00\xfe\xff\xff\x7f\x00\x80", 8);
+const std::string wavHeader("RIFF\x26\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\x02\0\0\0", 44);
+
+const PlayerCase bridgeCases[] = {
+    {"BridgeHandsOverTheFrames", twoStereoFrames, bridge, 0, "", "", bridgeLine + twoStereoBytes},
+    {"BridgeAnswersSixteenBitsForOthers", stream(1, 24, 1, 8000, "-2\n"), bridge, 0, "", "",
+     "dspfeed-pcm s16le 8000 1\n\xfe\xff"},
+    {"BridgeTakesEightBits", stream(2, 8, 1, 8000, "1 255\n"), bridge, 0, "", "", "dspfeed-pcm u8 8000 1\n\x01\xff"},
+    {"BridgeRefusesMoreThan32Channels", stream(1, 16, 33, 8000, "1\n"), bridge, 254, badChannels, ""},
+    {"BridgeRefusesRateZero", stream(1, 16, 1, 0, "1\n"), bridge, 254, "Error setting sample rate on /dev/dsp\n", ""},
+    {"BridgeSendsNothingWithoutFrames", stream(0, 16, 2, 8000, ""), bridge, 0, "", ""},
+    {"BridgeSendsNothingOnBrokenFirstFrame", stream(2, 16, 2, 8000, "1 x\n"), bridge, 0, broken, ""},
+    {"BridgeWritesWavWithItsLengths", stream(2, 8, 1, 8000, "1 255\n"), bridgeToWav, 0, "", "",
+     wavHeader + "\x01\xff"},
+};
+
 // clang-format on
 
 void PrintTo(const PlayerCase& playerCase, std::ostream* out) {
@@ -245,7 +267,7 @@ TEST_P(PlayerTest, Run) {
     const PlayerRun run = runPlayer(expected.input, expected.setup);
     EXPECT_EQ(run.status, expected.status);
     EXPECT_EQ(run.err, expected.err);
-    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.out, expected.out);
     EXPECT_EQ(run.log, expected.log);
 }
 
@@ -258,6 +280,7 @@ INSTANTIATE_TEST_SUITE_P(Layout, PlayerTest, testing::ValuesIn(layoutCases), cas
 INSTANTIATE_TEST_SUITE_P(Device, PlayerTest, testing::ValuesIn(deviceCases), caseName);
 INSTANTIATE_TEST_SUITE_P(Hostile, PlayerTest, testing::ValuesIn(hostileCases), caseName);
 INSTANTIATE_TEST_SUITE_P(Streaming, PlayerTest, testing::ValuesIn(streamingCases), caseName);
+INSTANTIATE_TEST_SUITE_P(Bridge, PlayerTest, testing::ValuesIn(bridgeCases), caseName);
 
 TEST(PlayerWithoutDevice, ReportsTheMissingDevice) {
     if (std::filesystem::exists("/dev/dsp")) {

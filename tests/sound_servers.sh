@@ -1,0 +1,142 @@
+#!/bin/bash
+# Plays streams with dspfeed-play into real PulseAudio and PipeWire servers on null sinks and checks every recorded sample.
+# Usage: sound_servers.sh DSPFEED BRIDGE RECORDING-MATCH
+# Each server is started here, on its own runtime directory, and stopped by
+# its process id. A sink is made per stream, at the stream's own rate and
+# format, and its monitor recorded while the stream plays: every frame must
+# arrive unchanged, with no silence inserted, and no capture stream but the
+# recorder's may be open meanwhile (PulseAudio's own OSS emulation, checked
+# here too, opens one: it is exact, but takes the microphone).
+set -euo pipefail
+export DSPFEED=$(realpath "$1") DSPFEED_BRIDGE_LIBRARY=$(realpath "$2")
+match=$(realpath "$3")
+tools=$(cd "$(dirname "$0")/../tools" && pwd)
+work=$(mktemp -d)
+pids=()
+stopAll() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap stopAll EXIT
+unset PULSE_SERVER PULSE_SINK DBUS_SESSION_BUS_ADDRESS
+export HOME=$work
+cd "$work"
+
+fail() {
+    echo "FAIL $*" >&2
+    exit 1
+}
+
+# makeStream NAME RATE CHANNELS BITS SECONDS: a two-tone test signal as a text
+# stream and as its raw samples, both made by sox and od, not by the project.
+# The signal is offset from silence, so that its first frame tells where it
+# starts in a recording.
+makeStream() {
+    local name=$1 rate=$2 channels=$3 bits=$4 seconds=$5 encoding=signed od_type=d2
+    [ "$bits" = 8 ] && encoding=unsigned od_type=u1
+    sox -n -r "$rate" -c "$channels" -b "$bits" -e "$encoding" -t raw "$name.raw" \
+        synth "$seconds" sine 440 sine 660 vol 0.5 dcshift 0.1
+    local frame_bytes=$((channels * bits / 8))
+    {
+        printf 'SAMPLES: %d\nBITSPERSAMPLE: %d\nCHANNELS: %d\nSAMPLERATE: %d\nNORMALIZED: FALSE\n' \
+            $(($(stat -c %s "$name.raw") / frame_bytes)) "$bits" "$channels" "$rate"
+        od -An -v -t"$od_type" --endian=little -w"$frame_bytes" "$name.raw"
+    } >"$name.txt"
+}
+
+makeStream s16-stereo-48k 48000 2 16 10
+makeStream s16-stereo-44k 44100 2 16 2
+makeStream u8-mono-8k 8000 1 8 2
+makeStream s16-stereo-48k-short 48000 2 16 2
+
+waitForServer() {
+    for _ in $(seq 100); do
+        pactl info >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    fail "the $1 server did not answer"
+}
+
+# play SERVER NAME RATE CHANNELS BITS COMMAND...: records the monitor of a
+# sink of the stream's format while COMMAND plays NAME.txt, then checks.
+play() {
+    local server=$1 name=$2 rate=$3 channels=$4 bits=$5
+    shift 5
+    local format=s16le silence=0 frame_bytes=$((channels * bits / 8))
+    [ "$bits" = 8 ] && format=u8 silence=0x80
+    local sink=dspfeed_$name
+    sink=${sink//-/_}
+    pactl load-module module-null-sink sink_name="$sink" rate="$rate" format="$format" channels="$channels" \
+        norewinds=1 >/dev/null
+    pactl set-default-sink "$sink"
+    parec -d "$sink.monitor" --raw --format="$format" --rate="$rate" --channels="$channels" \
+        >"$name.$server.rec" &
+    local recorder=$!
+    pids+=("$recorder")
+    sleep 0.5
+    "$@" <"$name.txt" 2>"$name.$server.err" &
+    local player=$!
+    sleep 0.5
+    local captures
+    captures=$(pactl list short source-outputs | wc -l)
+    local status=0
+    wait "$player" || status=$?
+    # The monitor's data comes some way behind the sound: wait until it all came.
+    for _ in $(seq 40); do
+        "$match" "$name.$server.rec" "$name.raw" "$frame_bytes" "$silence" >/dev/null && break
+        sleep 0.25
+    done
+    kill "$recorder"
+    wait "$recorder" 2>/dev/null || true
+    local found
+    found=$("$match" "$name.$server.rec" "$name.raw" "$frame_bytes" "$silence") ||
+        fail "$server $name: $found"
+    [ "$status" -eq 0 ] || fail "$server $name: status $status: $(cat "$name.$server.err")"
+    [ "$captures" -eq "${captures_expected:-1}" ] ||
+        fail "$server $name: $((captures - 1)) capture streams open besides the recorder's"
+    echo "ok $server $name (${*#"$tools/"}): $found; $((captures - 1)) capture streams besides the recorder's"
+}
+
+echo "== PulseAudio"
+export XDG_RUNTIME_DIR=$work/pulse-run
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+pulseaudio --daemonize=no -n --exit-idle-time=-1 --disallow-exit --load=module-native-protocol-unix \
+    >pulseaudio.log 2>&1 &
+pulse=$!
+pids+=("$pulse")
+waitForServer PulseAudio
+# The first plays by itself, to show the sound server is the path chosen.
+play pulseaudio s16-stereo-48k 48000 2 16 "$tools/dspfeed-play" -
+grep -q 'through the sound server (pacat)' s16-stereo-48k.pulseaudio.err || fail "dspfeed-play chose another path"
+play pulseaudio s16-stereo-44k 44100 2 16 "$tools/dspfeed-play" --via pulse
+play pulseaudio u8-mono-8k 8000 1 8 "$tools/dspfeed-play" --via pulse -
+# The bare player through PulseAudio's own OSS emulation, as the README
+# offers it: exact too, with a capture stream on the default source.
+dsp_emulation=$(ls /usr/lib/*/pulseaudio/libpulsedsp.so)
+captures_expected=2 play pulseaudio s16-stereo-48k-short 48000 2 16 env LD_PRELOAD="$dsp_emulation" "$DSPFEED"
+kill "$pulse"
+wait "$pulse" 2>/dev/null || true
+
+echo "== PipeWire"
+export XDG_RUNTIME_DIR=$work/pipewire-run
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+mkdir -p "$HOME/.config/pipewire/pipewire.conf.d"
+# The graph runs at the stream's rate instead of resampling it.
+echo 'context.properties = { default.clock.allowed-rates = [ 8000 44100 48000 ] }' \
+    >"$HOME/.config/pipewire/pipewire.conf.d/rates.conf"
+dbus-daemon --session --address="unix:path=$XDG_RUNTIME_DIR/bus" --nofork --nopidfile >dbus.log 2>&1 &
+pids+=($!)
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
+pipewire >pipewire.log 2>&1 &
+pids+=($!)
+sleep 0.5
+wireplumber >wireplumber.log 2>&1 &
+pids+=($!)
+pipewire-pulse >pipewire-pulse.log 2>&1 &
+pids+=($!)
+waitForServer PipeWire
+pactl info | grep -q 'on PipeWire' || fail "pipewire-pulse is not the server answering"
+play pipewire s16-stereo-48k 48000 2 16 "$tools/dspfeed-play" -
+play pipewire s16-stereo-44k 44100 2 16 "$tools/dspfeed-play" -
+play pipewire u8-mono-8k 8000 1 8 "$tools/dspfeed-play" -

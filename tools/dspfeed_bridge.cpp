@@ -1,0 +1,211 @@
+// The sound bridge: preloaded into dspfeed by the project's tools, it stands in for "/dev/dsp" and hands the PCM to
+// standard output.
+//
+// It answers the player's requests as a driver for a sound server's client
+// would: unsigned 8-bit and signed 16-bit little-endian samples (any other
+// format is answered with 16 bits), 1 to 32 channels and rates of 1 to
+// 384000 Hz (anything else is refused). It opens no capture side.
+//
+// The negotiated format goes out ahead of the first frame, as
+// DSPFEED_BRIDGE_FORMAT says:
+//   unset or "line"  one text line, "dspfeed-pcm FORMAT RATE CHANNELS", FORMAT
+//                    being u8 or s16le; nothing at all when no frame comes
+//   "wav"            a WAV header of unknown length, written at the latest on
+//                    close; the lengths are filled in then when standard
+//                    output is a regular file
+// Frames are gathered into writes of at most 4 KiB or 20 ms of sound, and
+// what is gathered goes out whenever the player is about to wait for input,
+// so that live input stays live. A downstream that fails reaches the player
+// as a failed write, never as SIGPIPE.
+#include <linux/soundcard.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device_interposition.h"
+
+namespace {
+
+constexpr std::size_t gatherLimit = 4096;
+constexpr int gathersPerSecond = 50;  // 20 ms
+constexpr int mostChannels = 32;
+constexpr int highestRate = 384000;
+constexpr std::size_t wavHeaderBytes = 44;
+
+int output = -1;  // the device's descriptor: a duplicate of standard output
+bool wav = false;
+int format = AFMT_U8;  // OSS's defaults until asked
+int channels = 1;
+int rate = 8000;
+bool headerSent = false;
+int failure = 0;  // the errno of a failed hand-over, which every later write reports
+std::vector<unsigned char> gathered;
+std::size_t gatherBytes = gatherLimit;
+std::uint64_t dataBytes = 0;
+
+void putLittleEndian(unsigned char* at, std::uint32_t value, int bytes) {
+    for (int index = 0; index < bytes; ++index) {
+        at[index] = static_cast<unsigned char>(value >> (8 * index));
+    }
+}
+
+// A WAV header for the negotiated format; a length of 0xffffffff is unknown.
+std::vector<unsigned char> makeWavHeader(std::uint32_t riffLength, std::uint32_t dataLength) {
+    const int sampleBytes = format == AFMT_U8 ? 1 : 2;
+    std::vector<unsigned char> header(wavHeaderBytes);
+    std::memcpy(header.data(), "RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0", 22);
+    putLittleEndian(&header[4], riffLength, 4);
+    putLittleEndian(&header[22], static_cast<std::uint32_t>(channels), 2);
+    putLittleEndian(&header[24], static_cast<std::uint32_t>(rate), 4);
+    putLittleEndian(&header[28], static_cast<std::uint32_t>(rate * channels * sampleBytes), 4);
+    putLittleEndian(&header[32], static_cast<std::uint32_t>(channels * sampleBytes), 2);
+    putLittleEndian(&header[34], static_cast<std::uint32_t>(8 * sampleBytes), 2);
+    std::memcpy(&header[36], "data", 4);
+    putLittleEndian(&header[40], dataLength, 4);
+    return header;
+}
+
+void gatherHeader() {
+    if (wav) {
+        const std::vector<unsigned char> header = makeWavHeader(0xffffffff, 0xffffffff);
+        gathered.insert(gathered.end(), header.begin(), header.end());
+    } else {
+        const std::string line = std::string("dspfeed-pcm ") + (format == AFMT_U8 ? "u8 " : "s16le ") +
+                                 std::to_string(rate) + " " + std::to_string(channels) + "\n";
+        gathered.insert(gathered.end(), line.begin(), line.end());
+    }
+    headerSent = true;
+}
+
+bool writeAll(const unsigned char* bytes, std::size_t count) {
+    while (count > 0) {
+        const ssize_t written = realWrite(output, bytes, count);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            failure = written < 0 ? errno : EIO;
+            return false;
+        }
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool handOver() {
+    if (failure == 0 && !gathered.empty()) {
+        writeAll(gathered.data(), gathered.size());
+    }
+    gathered.clear();
+    return failure == 0;
+}
+
+// Fills in the WAV header's lengths, where standard output can be rewritten.
+void patchWavLengths() {
+    struct stat status {};
+    if (fstat(output, &status) != 0 || !S_ISREG(status.st_mode)) {
+        return;
+    }
+    const std::uint64_t known = std::min<std::uint64_t>(dataBytes, 0xffffffffU - 36);
+    const std::vector<unsigned char> header =
+        makeWavHeader(static_cast<std::uint32_t>(known + 36), static_cast<std::uint32_t>(known));
+    const off_t start = lseek(output, 0, SEEK_CUR) - static_cast<off_t>(dataBytes + wavHeaderBytes);
+    if (start >= 0) {
+        (void)pwrite(output, header.data(), header.size(), start);
+    }
+}
+
+}  // namespace
+
+int device::open(const char* /*function*/, int /*flags*/) {
+    // Raw sound on a terminal helps nobody.
+    if (isatty(1) != 0) {
+        errno = ENOTTY;
+        return -1;
+    }
+    output = fcntl(1, F_DUPFD_CLOEXEC, 3);
+    if (output < 0) {
+        return -1;
+    }
+    // A reader that went away must come back as a failed write.
+    (void)std::signal(SIGPIPE, SIG_IGN);
+    const char* chosen = std::getenv("DSPFEED_BRIDGE_FORMAT");
+    wav = chosen != nullptr && std::strcmp(chosen, "wav") == 0;
+    gathered.reserve(gatherLimit + wavHeaderBytes);
+    return output;
+}
+
+int device::request(unsigned long code, int* value) {
+    if (code == SNDCTL_DSP_SETFMT) {
+        format = *value == AFMT_U8 ? AFMT_U8 : AFMT_S16_LE;
+        *value = format;
+        return 0;
+    }
+    if (code == SNDCTL_DSP_CHANNELS && *value >= 1 && *value <= mostChannels) {
+        channels = *value;
+        return 0;
+    }
+    if (code == SNDCTL_DSP_SPEED && *value >= 1 && *value <= highestRate) {
+        rate = *value;
+        return 0;
+    }
+    errno = EINVAL;
+    return -1;
+}
+
+ssize_t device::write(const void* bytes, size_t count) {
+    if (!headerSent) {
+        const std::size_t frameBytes = static_cast<std::size_t>(channels) * (format == AFMT_U8 ? 1 : 2);
+        const std::size_t twentyMilliseconds = frameBytes * static_cast<std::size_t>(rate / gathersPerSecond);
+        gatherBytes = std::max(frameBytes, std::min(gatherLimit, twentyMilliseconds));
+        gatherHeader();
+    }
+    if (failure != 0) {
+        errno = failure;
+        return -1;
+    }
+    const auto* data = static_cast<const unsigned char*>(bytes);
+    gathered.insert(gathered.end(), data, data + count);
+    dataBytes += count;
+    if (gathered.size() >= gatherBytes && !handOver()) {
+        errno = failure;
+        return -1;
+    }
+    return static_cast<ssize_t>(count);
+}
+
+void device::close() {
+    if (wav && !headerSent) {
+        gatherHeader();  // a WAV file of no frames is still a WAV file
+    }
+    if (handOver() && wav) {
+        patchWavLengths();
+    }
+    output = -1;
+}
+
+bool device::owns(int descriptor) {
+    return descriptor == output && output >= 0;
+}
+
+// The player reads its input through this. Before it waits for more, what is
+// gathered goes out, so that nothing it already wrote is held back.
+extern "C" ssize_t read(int descriptor, void* bytes, size_t count) {
+    static auto* real = findReal<ssize_t(int, void*, size_t)>("read");
+    if (descriptor == 0 && output >= 0 && !gathered.empty()) {
+        pollfd input{0, POLLIN, 0};
+        if (poll(&input, 1, 0) == 0) {
+            handOver();
+        }
+    }
+    return real(descriptor, bytes, count);
+}
