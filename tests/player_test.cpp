@@ -237,21 +237,23 @@ const PlayerCase streamingCases[] = {
 // behind the negotiated format.
 const PlayerSetup bridge = {.bridge = true};
 const PlayerSetup bridgeToWav = {.driver = {"DSPFEED_BRIDGE_FORMAT=wav"}, .bridge = true};
-const std::string bridgeLine = "dspfeed-pcm s16le 44100 2\n";
 const std::string twoStereoBytes("\x01\x00\xfe\xff\xff\x7f\x00\x80", 8);
-const std::string wavHeader("RIFF\x26\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\x02\0\0\0", 44);
+// Of unknown length, as on a pipe: 16-bit stereo at 44100 Hz.
+const std::string stereoWavHeader("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0data\xff\xff\xff\xff", 44);
+// With its lengths filled in: two frames of 8-bit mono at 8000 Hz.
+const std::string monoWavHeader("RIFF\x26\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\x02\0\0\0", 44);
 
 const PlayerCase bridgeCases[] = {
-    {"BridgeHandsOverTheFrames", twoStereoFrames, bridge, 0, "", "", bridgeLine + twoStereoBytes},
-    {"BridgeAnswersSixteenBitsForOthers", stream(1, 24, 1, 8000, "-2\n"), bridge, 0, "", "",
-     "dspfeed-pcm s16le 8000 1\n\xfe\xff"},
-    {"BridgeTakesEightBits", stream(2, 8, 1, 8000, "1 255\n"), bridge, 0, "", "", "dspfeed-pcm u8 8000 1\n\x01\xff"},
+    {"BridgeHandsOverTheFrames", twoStereoFrames, bridge, 0, "", "",
+     "dspfeed-pcm s16le 44100 2\n" + stereoWavHeader + twoStereoBytes},
+    {"BridgeAnswersSixteenBitsForOthers", stream(1, 24, 2, 44100, "1 -2\n"), bridge, 0, "", "",
+     "dspfeed-pcm s16le 44100 2\n" + stereoWavHeader + twoStereoBytes.substr(0, 4)},
     {"BridgeRefusesMoreThan32Channels", stream(1, 16, 33, 8000, "1\n"), bridge, 254, badChannels, ""},
     {"BridgeRefusesRateZero", stream(1, 16, 1, 0, "1\n"), bridge, 254, "Error setting sample rate on /dev/dsp\n", ""},
     {"BridgeSendsNothingWithoutFrames", stream(0, 16, 2, 8000, ""), bridge, 0, "", ""},
     {"BridgeSendsNothingOnBrokenFirstFrame", stream(2, 16, 2, 8000, "1 x\n"), bridge, 0, broken, ""},
-    {"BridgeWritesWavWithItsLengths", stream(2, 8, 1, 8000, "1 255\n"), bridgeToWav, 0, "", "",
-     wavHeader + "\x01\xff"},
+    {"BridgeWritesEightBitWavWithItsLengths", stream(2, 8, 1, 8000, "1 255\n"), bridgeToWav, 0, "", "",
+     monoWavHeader + "\x01\xff"},
 };
 
 // clang-format on

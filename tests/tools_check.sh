@@ -75,7 +75,7 @@ echo "ok bridge with a dead downstream: status 255, Error writing to /dev/dsp"
 # A client that fails after the whole stream went into the pipe is reported by name.
 status=0
 "$tools/dspfeed-play" --via pulse "$root/examples/arpeggio-8k-u8-mono.txt" 2>client.err || status=$?
-[ "$status" -eq 255 ] && grep -qx 'dspfeed-play: pacat failed with status 1' client.err ||
+[ "$status" -eq 255 ] && grep -qx 'dspfeed-play: paplay failed with status 1' client.err ||
     fail "dspfeed-play with a failing client: status $status, said '$(cat client.err)'"
 echo "ok dspfeed-play with a failing client: status 255, $(tail -n 1 client.err)"
 

@@ -6,13 +6,15 @@
 // format is answered with 16 bits), 1 to 32 channels and rates of 1 to
 // 384000 Hz (anything else is refused). It opens no capture side.
 //
-// The negotiated format goes out ahead of the first frame, as
-// DSPFEED_BRIDGE_FORMAT says:
-//   unset or "line"  one text line, "dspfeed-pcm FORMAT RATE CHANNELS", FORMAT
-//                    being u8 or s16le; nothing at all when no frame comes
-//   "wav"            a WAV header of unknown length, written at the latest on
-//                    close; the lengths are filled in then when standard
-//                    output is a regular file
+// The frames go out as a WAV stream, and the negotiated format ahead of it,
+// as DSPFEED_BRIDGE_FORMAT says:
+//   unset or "line"  first one text line, "dspfeed-pcm FORMAT RATE CHANNELS",
+//                    FORMAT being u8 or s16le, then the WAV stream, of
+//                    unknown length; nothing at all when no frame comes, so
+//                    that a tool starts no client for a player that failed
+//   "wav"            the WAV stream alone, written at the latest on close;
+//                    its lengths are filled in then when standard output is a
+//                    regular file
 // Frames are gathered into writes of at most 4 KiB or 20 ms of sound, and
 // what is gathered goes out whenever the player is about to wait for input,
 // so that live input stays live. A downstream that fails reaches the player
@@ -74,14 +76,13 @@ std::vector<unsigned char> makeWavHeader(std::uint32_t riffLength, std::uint32_t
 }
 
 void gatherHeader() {
-    if (wav) {
-        const std::vector<unsigned char> header = makeWavHeader(0xffffffff, 0xffffffff);
-        gathered.insert(gathered.end(), header.begin(), header.end());
-    } else {
+    if (!wav) {
         const std::string line = std::string("dspfeed-pcm ") + (format == AFMT_U8 ? "u8 " : "s16le ") +
                                  std::to_string(rate) + " " + std::to_string(channels) + "\n";
         gathered.insert(gathered.end(), line.begin(), line.end());
     }
+    const std::vector<unsigned char> header = makeWavHeader(0xffffffff, 0xffffffff);
+    gathered.insert(gathered.end(), header.begin(), header.end());
     headerSent = true;
 }
 
