@@ -1,4 +1,5 @@
 // The benchmark's floor: as many one-frame writes to /dev/dsp as a stream has frames, with no parsing.
+// SPDX-License-Identifier: MIT
 // Usage: floor FRAMES
 #include <fcntl.h>
 #include <unistd.h>

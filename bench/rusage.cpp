@@ -1,4 +1,5 @@
 // Runs a command and appends its CPU seconds (user + system, to the microsecond) and peak resident KiB to a file.
+// SPDX-License-Identifier: MIT
 // Usage: rusage OUTPUT COMMAND [ARGUMENT...]
 #include <sys/resource.h>
 #include <sys/wait.h>

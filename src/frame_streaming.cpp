@@ -1,4 +1,5 @@
 // Reads frames of decimal samples from standard input and writes them to the device.
+// SPDX-License-Identifier: MIT
 #include "frame_streaming.h"
 
 #include <unistd.h>

@@ -1,4 +1,5 @@
 // Streaming the body of a text sample stream to the configured device.
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include "playback_settings.h"

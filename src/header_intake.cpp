@@ -1,4 +1,5 @@
 // Reads the header fields in their fixed order into the run's settings.
+// SPDX-License-Identifier: MIT
 #include "header_intake.h"
 
 #include "text_input.h"

@@ -1,4 +1,5 @@
 // Reading the five header fields of a text sample stream.
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include "playback_settings.h"

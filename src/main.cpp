@@ -1,4 +1,5 @@
 // Entry point: reads the header, sets up the device and plays the frames.
+// SPDX-License-Identifier: MIT
 #include "main.h"
 
 #include <fcntl.h>

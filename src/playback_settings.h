@@ -1,4 +1,5 @@
 // The header's values as they travel through a run, and the values main returns.
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <cstdint>

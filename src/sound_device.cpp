@@ -1,4 +1,5 @@
 // Opens "/dev/dsp" and negotiates format, channels and rate with the driver.
+// SPDX-License-Identifier: MIT
 #include "sound_device.h"
 
 #include <fcntl.h>

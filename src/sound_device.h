@@ -1,4 +1,5 @@
 // Opening and configuring the OSS sound device.
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,5 @@
 // Matches header key tokens on standard input and reads their values.
+// SPDX-License-Identifier: MIT
 #include "text_input.h"
 
 #include <cstdlib>

@@ -1,4 +1,5 @@
 // Readers for the tokens of a text sample stream: header fields and sample values.
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 #!/bin/sh
 # Plays short streams through the real alsa-oss emulation into a file and checks every byte.
+# SPDX-License-Identifier: MIT
 # Usage: alsa_oss_round_trip.sh PATH-TO-DSPFEED
 set -eu
 player=$1

@@ -1,4 +1,5 @@
 // dspfeed-check: its report's wording, and its predictions against what the player does on mutated streams.
+// SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
 #include <random>

@@ -1,4 +1,5 @@
 // A fake OSS driver, preloaded into dspfeed, that takes over "/dev/dsp" only.
+// SPDX-License-Identifier: MIT
 //
 // A test scripts it through the environment:
 //   FAKE_DSP_LOG       file to append one line per call to; unset logs nothing

@@ -1,4 +1,5 @@
 // Starts dspfeed in a child process with its streams on files and collects them.
+// SPDX-License-Identifier: MIT
 #include "player_run.h"
 
 #include <fcntl.h>

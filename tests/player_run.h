@@ -1,4 +1,5 @@
 // Runs the built dspfeed, or another program of the project, on a given input against the fake OSS driver.
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <sys/resource.h>

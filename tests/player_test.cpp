@@ -1,4 +1,5 @@
 // Black-box cases: the built dspfeed against the fake OSS driver.
+// SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
 #include <filesystem>

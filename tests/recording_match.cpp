@@ -1,4 +1,5 @@
 // Finds a stream's exact samples in a recording of a sink's monitor, and counts the silence inserted into them.
+// SPDX-License-Identifier: MIT
 // Usage: recording_match RECORDING.raw EXPECTED.raw FRAME-BYTES SILENCE-BYTE
 // The stream must not start with a silent frame: the first frame of the
 // recording that is not silence is taken as the stream's first. Prints what

@@ -1,5 +1,6 @@
 #!/bin/bash
 # Plays streams with dspfeed-play into real PulseAudio and PipeWire servers on null sinks and checks every recorded sample.
+# SPDX-License-Identifier: MIT
 # Usage: sound_servers.sh DSPFEED BRIDGE RECORDING-MATCH
 # Each server is started here, on its own runtime directory, and stopped by
 # its process id. A sink is made per stream, at the stream's own rate and

@@ -1,4 +1,5 @@
 // Unit cases for the header readers' token rules.
+// SPDX-License-Identifier: MIT
 #include "text_input.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #!/bin/bash
-# Checks the tools: a WAV round trip keeps every sample, dspfeed-play picks /dev/dsp where
-# one answers and renders a WAV where there is no sound, and a failing downstream is reported.
+# Checks the tools: WAV round trips, dspfeed-play's /dev/dsp and WAV paths, and failing downstreams.
+# SPDX-License-Identifier: MIT
 # Usage: tools_check.sh PATH-TO-DSPFEED PATH-TO-FAKE-DSP-LIBRARY PATH-TO-BRIDGE PATH-TO-WAV2DSPFEED
 set -euo pipefail
 export DSPFEED=$(realpath "$1") DSPFEED_BRIDGE_LIBRARY=$(realpath "$3")

@@ -1,5 +1,6 @@
 #!/bin/sh
 # Runs the player under valgrind against the fake driver: no memory error, nothing definitely lost.
+# SPDX-License-Identifier: MIT
 # Usage: valgrind_check.sh PATH-TO-DSPFEED PATH-TO-FAKE-DSP-LIBRARY
 set -eu
 player=$1

@@ -1,4 +1,5 @@
 // Takes over "/dev/dsp" inside a process from a preloaded library: the fake test driver and the sound bridge.
+// SPDX-License-Identifier: MIT
 //
 // Included once by such a library, which defines the five functions of
 // namespace `device` below. The calls a player makes of "/dev/dsp" (open,

@@ -1,5 +1,6 @@
-// dspfeed-check: reads a text sample stream by the player's rules and tells where it breaks and what the player will
-// do. Usage: dspfeed-check [--json] [STREAM.txt | -]
+// dspfeed-check: reads a text sample stream by the player's rules; tells where it breaks and what the player does.
+// SPDX-License-Identifier: MIT
+// Usage: dspfeed-check [--json] [STREAM.txt | -]
 #include <fcntl.h>
 #include <unistd.h>
 

@@ -1,5 +1,5 @@
-// The sound bridge: preloaded into dspfeed by the project's tools, it stands in for "/dev/dsp" and hands the PCM to
-// standard output.
+// The sound bridge: preloaded into dspfeed by the tools, it stands in for "/dev/dsp" and hands the frames on.
+// SPDX-License-Identifier: MIT
 //
 // It answers the player's requests as a driver for a sound server's client
 // would: unsigned 8-bit and signed 16-bit little-endian samples (any other
@@ -120,8 +120,9 @@ void patchWavLengths() {
     const std::vector<unsigned char> header =
         makeWavHeader(static_cast<std::uint32_t>(known + 36), static_cast<std::uint32_t>(known));
     const off_t start = lseek(output, 0, SEEK_CUR) - static_cast<off_t>(dataBytes + wavHeaderBytes);
+    // Should this fail, the lengths stay unknown, which readers accept.
     if (start >= 0) {
-        (void)pwrite(output, header.data(), header.size(), start);
+        [[maybe_unused]] const ssize_t written = pwrite(output, header.data(), header.size(), start);
     }
 }
 

@@ -1,10 +1,13 @@
 // wav2dspfeed: turns a WAV file, or any other file libsndfile reads, into a 16-bit text sample stream.
+// SPDX-License-Identifier: MIT
 // Usage: wav2dspfeed INPUT [OUTPUT.txt]   (standard output when OUTPUT is left out)
 #include <sndfile.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -66,12 +69,9 @@ int main(int argc, char** argv) {
         return exitFailed;
     }
     std::FILE* output = argc == 3 ? std::fopen(argv[2], "w") : stdout;
-    if (output == nullptr) {
-        std::perror(("wav2dspfeed: cannot write " + std::string(argv[2])).c_str());
-        return exitFailed;
-    }
-    if (!writeStream(output, info, samples) || (argc == 3 && std::fclose(output) != 0)) {
-        std::fprintf(stderr, "wav2dspfeed: cannot write %s\n", argc == 3 ? argv[2] : "standard output");
+    if (output == nullptr || !writeStream(output, info, samples) || (argc == 3 && std::fclose(output) != 0)) {
+        std::fprintf(stderr, "wav2dspfeed: cannot write %s: %s\n", argc == 3 ? argv[2] : "standard output",
+                     std::strerror(errno));
         return exitFailed;
     }
     return 0;
