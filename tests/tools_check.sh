@@ -64,6 +64,26 @@ for example in "$root"/examples/*.txt; do
     echo "ok dspfeed-play --via wav $name: $frames frames, every value a sample"
 done
 
+# Through ALSA: aplay into ALSA's file plugin, so that no card is needed. Every
+# value arrives, followed at most by the silence aplay fills its last period with.
+cat >"$HOME/.asoundrc" <<CONFIG
+pcm.!default {
+    type file
+    slave.pcm "null"
+    file "$work/alsa.raw"
+    format "raw"
+}
+CONFIG
+example=$root/examples/arpeggio-8k-u8-mono.txt
+"$tools/dspfeed-play" --via alsa "$example" 2>alsa.err || fail "dspfeed-play --via alsa: $(cat alsa.err)"
+od -An -v -tu1 -w1 alsa.raw | tr -d ' ' >alsa.values
+tail -n +6 "$example" | tr -s ' \r\n' '\n\n\n' >expected.values
+cmp -s expected.values <(head -n "$(wc -l <expected.values)" alsa.values) &&
+    ! tail -n +"$(($(wc -l <expected.values) + 1))" alsa.values | grep -qvx 128 ||
+    fail "dspfeed-play --via alsa: the samples differ from the stream's values"
+echo "ok dspfeed-play --via alsa: every value of $(basename "$example") reached ALSA"
+rm "$HOME/.asoundrc"
+
 # A downstream that goes away is a failed write for the player, not SIGPIPE.
 status=0
 LD_PRELOAD=$DSPFEED_BRIDGE_LIBRARY "$DSPFEED" <"$root/examples/fifth-48k-s16-stereo.txt" 2>dead.err | head -c 1 >/dev/null ||

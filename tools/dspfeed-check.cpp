@@ -30,8 +30,10 @@ constexpr int exitUnreadable = 2;
 constexpr int playerPlayed = 0;
 constexpr int playerRejected = 254;
 
-const char* const numericKeys[] = {"SAMPLES", "BITSPERSAMPLE", "CHANNELS", "SAMPLERATE"};
-const char* const flagKey = "NORMALIZED";
+// The header's keys in their order: four numbers, then the flag.
+const char* const headerKeys[] = {"SAMPLES", "BITSPERSAMPLE", "CHANNELS", "SAMPLERATE", "NORMALIZED"};
+const char* const* const numericKeys = headerKeys;
+const char* const flagKey = headerKeys[4];
 
 // Channels past this many share one peak in the notes.
 constexpr std::int64_t channelsWithOwnPeak = 64;
@@ -107,7 +109,7 @@ std::string describeKeyMismatch(const std::string& word, const std::string& key)
     if (word.empty()) {
         return "input ended where " + due + " was due";
     }
-    for (const std::string other : {"SAMPLES", "BITSPERSAMPLE", "CHANNELS", "SAMPLERATE", "NORMALIZED"}) {
+    for (const std::string other : headerKeys) {
         if (other != key && isKeyToken(word, other)) {
             return "'" + word + "' is out of order: " + due + " is due here";
         }
