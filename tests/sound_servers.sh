@@ -115,10 +115,11 @@ play pulseaudio s16-stereo-48k 48000 2 16 "$tools/dspfeed-play" -
 grep -q 'through the sound server (paplay)' s16-stereo-48k.pulseaudio.err || fail "dspfeed-play chose another path"
 play pulseaudio s16-stereo-44k 44100 2 16 "$tools/dspfeed-play" --via pulse
 play pulseaudio u8-mono-8k 8000 1 8 "$tools/dspfeed-play" --via pulse -
-# Live input plays as it comes: a writer that pauses after a tenth of a second
-# leaves one gap, where it paused, and the frames on either side unchanged.
+# Live input plays as it comes: a writer that pauses after 0.3 s (more than
+# the client buffers before it starts) leaves one gap, where it paused, and
+# the frames on either side unchanged.
 gaps_expected=1 play pulseaudio s16-stereo-48k-short 48000 2 16 \
-    bash -c '{ head -n 4805; sleep 2; cat; } | "$0" -' "$tools/dspfeed-play"
+    bash -c '{ head -n 14405; sleep 2; cat; } | "$0" -' "$tools/dspfeed-play"
 # Ctrl-C, which a terminal sends to the whole process group: everything ends
 # at once, and the status is 130.
 setsid env --default-signal=INT bash -c '"$0" s16-stereo-48k.txt; echo $? >interrupted.status' \
