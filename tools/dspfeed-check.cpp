@@ -253,9 +253,8 @@ bool checkHeader(const std::string& text, MemoryStreamBuffer& buffer, std::istre
                 {skipSpace(text, start), true,
                  key + " value: " + describeFailedNumber(text, start, buffer.offset(), "-2147483648..2147483647")});
             // The player blames the next key, which a failed stream cannot read.
-            report.player = {
-                0, field < 3 ? describeMissingKey(numericKeys[field + 1], false) : describeMissingKey(flagKey, true),
-                playerRejected};
+            report.player = {0, describeMissingKey(headerKeys[field + 1], headerKeys[field + 1] == flagKey),
+                             playerRejected};
             return false;
         }
         report.values[field] = value;
