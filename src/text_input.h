@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <string>
@@ -14,10 +15,16 @@ std::int32_t readValue(const std::string& key);
 // Ends the process with exitRejected when the next word is not that key token.
 bool readBool(const std::string& key);
 
-// The token rules both the player and the stream checker read by. A failed
+// The token rules both the player and the stream checker read by, exactly
+// those of the standard formatted extraction in the classic locale. A failed
 // extraction leaves the stream failed, and then every later one fails too.
 
-// The next whitespace-delimited word; empty when none can be read.
+// The most of a word that is kept: more than any key token, and little
+// enough that a huge word cannot take the memory.
+constexpr std::size_t longestWord = 64;
+
+// The next whitespace-delimited word, consumed whole but kept only up to its
+// first longestWord bytes; empty when none can be read.
 std::string readWord(std::istream& input);
 
 // Whether a word is the key followed by one colon, and nothing else.

@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iostream>
+#include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -90,5 +94,120 @@ TEST_P(ReadBoolTest, IsTrueOnlyForTrue) {
 
 INSTANTIATE_TEST_SUITE_P(TokenRules, ReadBoolTest, testing::ValuesIn(flagCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+
+// Serves a text in blocks of the given sizes, in turn, so that tokens fall
+// across the ends of what the reader sees at once; counts what was taken.
+class BlockBuffer : public std::streambuf {
+public:
+    BlockBuffer(const std::string& text, const std::vector<std::size_t>& blocks) : text_(text), blocks_(blocks) {}
+    std::size_t consumed() const { return served_ - static_cast<std::size_t>(egptr() - gptr()); }
+
+protected:
+    int_type underflow() override {
+        if (served_ == text_.size()) {
+            return traits_type::eof();
+        }
+        const std::size_t size = std::min(blocks_[block_++ % blocks_.size()], text_.size() - served_);
+        char* start = text_.data() + served_;
+        setg(start, start, start + size);
+        served_ += size;
+        return traits_type::to_int_type(*start);
+    }
+
+private:
+    std::string text_;
+    std::vector<std::size_t> blocks_;
+    std::size_t block_ = 0;
+    std::size_t served_ = 0;
+};
+
+// One token of the differential test: numbers near every edge, and what
+// looks like one but is not.
+std::string randomToken(std::mt19937& random) {
+    const auto pick = [&random](std::size_t count) {
+        return std::uniform_int_distribution<std::size_t>(0, count - 1)(random);
+    };
+    static const char* const edges[] = {"32767",      "32768",      "-32768",      "-32769",     "2147483647",
+                                        "2147483648", "-2147483648", "-2147483649", "+", "-", "+-", "-+1", "0",
+                                        "9223372036854775807", "9223372036854775808", "18446744073709551616"};
+    static const char glued[] = "x:.,e#\x01\x7f\x80\xff";
+    std::string token;
+    switch (pick(4)) {
+        case 0:
+            token = edges[pick(std::size(edges))];
+            break;
+        default: {
+            token = std::string("+-").substr(pick(3), 1);  // a sign, or none
+            token.append(pick(4) == 0 ? pick(30) : 0, '0');
+            const std::size_t digits = 1 + (pick(4) == 0 ? pick(40) : pick(6));
+            for (std::size_t index = 0; index < digits; ++index) {
+                token += static_cast<char>('0' + pick(10));
+            }
+        }
+    }
+    if (pick(6) == 0) {
+        token.insert(pick(token.size() + 1), 1, std::string(glued, sizeof glued)[pick(sizeof glued)]);
+    }
+    return token;
+}
+
+// The reader against the standard library's own extraction: the same value,
+// the same state and the same characters taken, read after read, for sample
+// values and header numbers with a word now and then, up to and after the
+// first failure.
+template <typename Number>
+void compareWithTheLibrary(const std::string& text, const std::vector<std::size_t>& blocks,
+                           bool (*read)(std::istream&, Number&), int& reads) {
+    BlockBuffer libraryBuffer(text, blocks);
+    BlockBuffer readerBuffer(text, blocks);
+    std::istream library(&libraryBuffer);
+    std::istream reader(&readerBuffer);
+    for (int attempt = 0; attempt < 64; ++attempt, ++reads) {
+        const bool failedBefore = library.fail();
+        Number expected = 7;
+        Number actual = 7;
+        std::string expectedWord;
+        std::string actualWord;
+        if (attempt % 4 == 3) {
+            library >> expectedWord;
+            expectedWord.resize(std::min(expectedWord.size(), longestWord));
+            actualWord = readWord(reader);
+        } else {
+            library >> expected;
+            read(reader, actual);
+        }
+        ASSERT_EQ(std::make_tuple(actual, actualWord, reader.rdstate(), readerBuffer.consumed()),
+                  std::make_tuple(expected, expectedWord, library.rdstate(), libraryBuffer.consumed()))
+            << "read " << attempt << " of " << testing::PrintToString(text) << " in blocks of "
+            << testing::PrintToString(blocks);
+        if (failedBefore) {
+            return;
+        }
+    }
+}
+
+TEST(ReaderAgainstTheLibrary, MillionRandomTokens) {
+    std::mt19937 random(20261208);
+    static const char spaces[] = " \t\n\r\v\f";
+    int tokens = 0;
+    int reads = 0;
+    while (reads < 2'000'000) {
+        std::string text;
+        for (int count = std::uniform_int_distribution<int>(0, 12)(random); count > 0; --count, ++tokens) {
+            text += std::string(1 + random() % 2, spaces[random() % 6]) + randomToken(random);
+        }
+        if (random() % 2 == 0) {
+            text += spaces[random() % 6];
+        }
+        const std::vector<std::size_t> blocks = {1 + random() % 16, 1 + random() % 3, 1 + random() % 64};
+        compareWithTheLibrary<std::int16_t>(text, blocks, readSample, reads);
+        compareWithTheLibrary<std::int32_t>(text, blocks, readHeaderNumber, reads);
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+    std::cout << "reader: " << reads << " reads of " << tokens << " random tokens, as the library's extraction reads them\n";
+}
 
 }  // namespace
