@@ -12,7 +12,7 @@
 set -euo pipefail
 export DSPFEED=$(realpath "$1") DSPFEED_BRIDGE_LIBRARY=$(realpath "$2")
 match=$(realpath "$3")
-tools=$(cd "$(dirname "$0")/../tools" && pwd)
+tools=$(dirname "$DSPFEED")
 work=$(mktemp -d)
 pids=()
 stopAll() {

@@ -7,7 +7,7 @@ export DSPFEED=$(realpath "$1") DSPFEED_BRIDGE_LIBRARY=$(realpath "$3")
 fake_driver=$(realpath "$2")
 wav2dspfeed=$(realpath "$4")
 root=$(cd "$(dirname "$0")/.." && pwd)
-tools=$root/tools
+tools=$(dirname "$DSPFEED")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"

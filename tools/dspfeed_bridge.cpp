@@ -1,27 +1,26 @@
 // The sound bridge: preloaded into dspfeed by the tools, it stands in for "/dev/dsp" and hands the frames on.
 // SPDX-License-Identifier: MIT
 //
-// It answers the player's requests as a driver for a sound server's client
-// would: unsigned 8-bit and signed 16-bit little-endian samples (any other
-// format is answered with 16 bits), 1 to 32 channels and rates of 1 to
-// 384000 Hz (anything else is refused). It opens no capture side.
+// It answers the player's requests as a driver would: unsigned 8-bit and
+// signed 16-bit little-endian samples (any other format is answered with 16
+// bits); for a sound server's client 1 to 32 channels and rates of 1 to
+// 384000 Hz, and for a WAV file whatever one can hold (anything else is
+// refused). It opens no capture side.
 //
-// The frames go out as a WAV stream, and the negotiated format ahead of it,
-// as DSPFEED_BRIDGE_FORMAT says:
+// The frames go out as a WAV stream of unknown length, and the negotiated
+// format ahead of it, as DSPFEED_BRIDGE_FORMAT says:
 //   unset or "line"  first one text line, "dspfeed-pcm FORMAT RATE CHANNELS",
-//                    FORMAT being u8 or s16le, then the WAV stream, of
-//                    unknown length; nothing at all when no frame comes, so
-//                    that a tool starts no client for a player that failed
-//   "wav"            the WAV stream alone, written at the latest on close;
-//                    its lengths are filled in then when standard output is a
-//                    regular file
+//                    FORMAT being u8 or s16le, then the WAV stream; nothing
+//                    at all when no frame comes, so that a tool starts no
+//                    client for a player that failed
+//   "wav"            the WAV stream alone, written at the latest on close,
+//                    for a tool that writes it into a file
 // Frames are gathered into writes of at most 4 KiB or 20 ms of sound, and
 // what is gathered goes out whenever the player is about to wait for input,
 // so that live input stays live. A downstream that fails reaches the player
 // as a failed write, never as SIGPIPE.
 #include <linux/soundcard.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,14 +32,15 @@
 #include <vector>
 
 #include "device_interposition.h"
+#include "wav_format.h"
 
 namespace {
 
 constexpr std::size_t gatherLimit = 4096;
 constexpr int gathersPerSecond = 50;  // 20 ms
+// What a sound server's clients take.
 constexpr int mostChannels = 32;
 constexpr int highestRate = 384000;
-constexpr std::size_t wavHeaderBytes = 44;
 
 int output = -1;  // the device's descriptor: a duplicate of standard output
 bool wav = false;
@@ -51,28 +51,9 @@ bool headerSent = false;
 int failure = 0;  // the errno of a failed hand-over, which every later write reports
 std::vector<unsigned char> gathered;
 std::size_t gatherBytes = gatherLimit;
-std::uint64_t dataBytes = 0;
 
-void putLittleEndian(unsigned char* at, std::uint32_t value, int bytes) {
-    for (int index = 0; index < bytes; ++index) {
-        at[index] = static_cast<unsigned char>(value >> (8 * index));
-    }
-}
-
-// A WAV header for the negotiated format; a length of 0xffffffff is unknown.
-std::vector<unsigned char> makeWavHeader(std::uint32_t riffLength, std::uint32_t dataLength) {
-    const int sampleBytes = format == AFMT_U8 ? 1 : 2;
-    std::vector<unsigned char> header(wavHeaderBytes);
-    std::memcpy(header.data(), "RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0", 22);
-    putLittleEndian(&header[4], riffLength, 4);
-    putLittleEndian(&header[22], static_cast<std::uint32_t>(channels), 2);
-    putLittleEndian(&header[24], static_cast<std::uint32_t>(rate), 4);
-    putLittleEndian(&header[28], static_cast<std::uint32_t>(rate * channels * sampleBytes), 4);
-    putLittleEndian(&header[32], static_cast<std::uint32_t>(channels * sampleBytes), 2);
-    putLittleEndian(&header[34], static_cast<std::uint32_t>(8 * sampleBytes), 2);
-    std::memcpy(&header[36], "data", 4);
-    putLittleEndian(&header[40], dataLength, 4);
-    return header;
+int sampleBytes() {
+    return format == AFMT_U8 ? 1 : 2;
 }
 
 void gatherHeader() {
@@ -81,7 +62,7 @@ void gatherHeader() {
                                  std::to_string(rate) + " " + std::to_string(channels) + "\n";
         gathered.insert(gathered.end(), line.begin(), line.end());
     }
-    const std::vector<unsigned char> header = makeWavHeader(0xffffffff, 0xffffffff);
+    const std::vector<unsigned char> header = makeWavStreamHeader({sampleBytes(), channels, rate});
     gathered.insert(gathered.end(), header.begin(), header.end());
     headerSent = true;
 }
@@ -110,22 +91,6 @@ bool handOver() {
     return failure == 0;
 }
 
-// Fills in the WAV header's lengths, where standard output can be rewritten.
-void patchWavLengths() {
-    struct stat status {};
-    if (fstat(output, &status) != 0 || !S_ISREG(status.st_mode)) {
-        return;
-    }
-    const std::uint64_t known = std::min<std::uint64_t>(dataBytes, 0xffffffffU - 36);
-    const std::vector<unsigned char> header =
-        makeWavHeader(static_cast<std::uint32_t>(known + 36), static_cast<std::uint32_t>(known));
-    const off_t start = lseek(output, 0, SEEK_CUR) - static_cast<off_t>(dataBytes + wavHeaderBytes);
-    // Should this fail, the lengths stay unknown, which readers accept.
-    if (start >= 0) {
-        [[maybe_unused]] const ssize_t written = pwrite(output, header.data(), header.size(), start);
-    }
-}
-
 }  // namespace
 
 int device::open(const char* /*function*/, int /*flags*/) {
@@ -142,7 +107,7 @@ int device::open(const char* /*function*/, int /*flags*/) {
     (void)std::signal(SIGPIPE, SIG_IGN);
     const char* chosen = std::getenv("DSPFEED_BRIDGE_FORMAT");
     wav = chosen != nullptr && std::strcmp(chosen, "wav") == 0;
-    gathered.reserve(gatherLimit + wavHeaderBytes);
+    gathered.reserve(gatherLimit + wavStreamHeaderBytes);
     return output;
 }
 
@@ -152,11 +117,12 @@ int device::request(unsigned long code, int* value) {
         *value = format;
         return 0;
     }
-    if (code == SNDCTL_DSP_CHANNELS && *value >= 1 && *value <= mostChannels) {
+    // The format is settled first, then the channels, then the rate.
+    if (code == SNDCTL_DSP_CHANNELS && (wav ? canHoldInWav(sampleBytes(), *value, 1) : *value >= 1 && *value <= mostChannels)) {
         channels = *value;
         return 0;
     }
-    if (code == SNDCTL_DSP_SPEED && *value >= 1 && *value <= highestRate) {
+    if (code == SNDCTL_DSP_SPEED && (wav ? canHoldInWav(sampleBytes(), channels, *value) : *value >= 1 && *value <= highestRate)) {
         rate = *value;
         return 0;
     }
@@ -166,7 +132,7 @@ int device::request(unsigned long code, int* value) {
 
 ssize_t device::write(const void* bytes, size_t count) {
     if (!headerSent) {
-        const std::size_t frameBytes = static_cast<std::size_t>(channels) * (format == AFMT_U8 ? 1 : 2);
+        const std::size_t frameBytes = static_cast<std::size_t>(channels) * static_cast<std::size_t>(sampleBytes());
         const std::size_t twentyMilliseconds = frameBytes * static_cast<std::size_t>(rate / gathersPerSecond);
         gatherBytes = std::max(frameBytes, std::min(gatherLimit, twentyMilliseconds));
         gatherHeader();
@@ -177,7 +143,6 @@ ssize_t device::write(const void* bytes, size_t count) {
     }
     const auto* data = static_cast<const unsigned char*>(bytes);
     gathered.insert(gathered.end(), data, data + count);
-    dataBytes += count;
     if (gathered.size() >= gatherBytes && !handOver()) {
         errno = failure;
         return -1;
@@ -189,9 +154,7 @@ void device::close() {
     if (wav && !headerSent) {
         gatherHeader();  // a WAV file of no frames is still a WAV file
     }
-    if (handOver() && wav) {
-        patchWavLengths();
-    }
+    handOver();
     output = -1;
 }
 

@@ -1,0 +1,96 @@
+// Builds and reads the WAV headers of the player's sound, plain RIFF or RF64.
+// SPDX-License-Identifier: MIT
+#include "wav_format.h"
+
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr std::uint32_t unknownLength = 0xffffffff;
+
+void putLittleEndian(unsigned char* at, std::uint64_t value, int bytes) {
+    for (int index = 0; index < bytes; ++index) {
+        at[index] = static_cast<unsigned char>(value >> (8 * index));
+    }
+}
+
+std::uint64_t getLittleEndian(const unsigned char* at, int bytes) {
+    std::uint64_t value = 0;
+    for (int index = bytes - 1; index >= 0; --index) {
+        value = value << 8 | at[index];
+    }
+    return value;
+}
+
+void putChunk(std::vector<unsigned char>& header, const char* id, std::uint32_t length) {
+    header.insert(header.end(), id, id + 4);
+    header.resize(header.size() + 4);
+    putLittleEndian(&header[header.size() - 4], length, 4);
+}
+
+// The "fmt " chunk of plain integer PCM.
+void putFormatChunk(std::vector<unsigned char>& header, const WavFormat& format) {
+    putChunk(header, "fmt ", 16);
+    const std::size_t at = header.size();
+    const auto frameBytes = static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes);
+    header.resize(at + 16);
+    putLittleEndian(&header[at], 1, 2);
+    putLittleEndian(&header[at + 2], static_cast<std::uint64_t>(format.channels), 2);
+    putLittleEndian(&header[at + 4], static_cast<std::uint64_t>(format.rate), 4);
+    putLittleEndian(&header[at + 8], frameBytes * static_cast<std::uint64_t>(format.rate), 4);
+    putLittleEndian(&header[at + 12], frameBytes, 2);
+    putLittleEndian(&header[at + 14], 8 * static_cast<std::uint64_t>(format.sampleBytes), 2);
+}
+
+}  // namespace
+
+bool canHoldInWav(int sampleBytes, long long channels, long long rate) {
+    constexpr long long largest16 = std::numeric_limits<std::uint16_t>::max();
+    constexpr long long largest32 = std::numeric_limits<std::uint32_t>::max();
+    return channels >= 1 && channels * sampleBytes <= largest16 && rate >= 1 &&
+           rate <= largest32 / (channels * sampleBytes);
+}
+
+std::vector<unsigned char> makeWavStreamHeader(const WavFormat& format) {
+    std::vector<unsigned char> header;
+    putChunk(header, "RIFF", unknownLength);
+    header.insert(header.end(), {'W', 'A', 'V', 'E'});
+    putFormatChunk(header, format);
+    putChunk(header, "data", unknownLength);
+    return header;
+}
+
+bool readWavStreamHeader(const unsigned char* header, WavFormat& format) {
+    if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVEfmt ", 8) != 0 ||
+        std::memcmp(header + 36, "data", 4) != 0) {
+        return false;
+    }
+    format.channels = static_cast<int>(getLittleEndian(header + 22, 2));
+    format.rate = static_cast<int>(getLittleEndian(header + 24, 4));
+    format.sampleBytes = static_cast<int>(getLittleEndian(header + 34, 2) / 8);
+    return true;
+}
+
+std::vector<unsigned char> makeWavFileHeader(const WavFormat& format, std::uint64_t dataBytes) {
+    // What follows the RIFF size: "WAVE", the reserved room, "fmt " and "data".
+    constexpr std::uint64_t headerAfterSize = wavFileHeaderBytes - 8;
+    constexpr std::uint32_t roomBytes = 28;
+    const std::uint64_t riffBytes = headerAfterSize + dataBytes;
+    const bool large = riffBytes > unknownLength - 1;
+    std::vector<unsigned char> header;
+    putChunk(header, large ? "RF64" : "RIFF", large ? unknownLength : static_cast<std::uint32_t>(riffBytes));
+    header.insert(header.end(), {'W', 'A', 'V', 'E'});
+    putChunk(header, large ? "ds64" : "JUNK", roomBytes);
+    header.resize(header.size() + roomBytes);
+    if (large) {
+        unsigned char* room = &header[header.size() - roomBytes];
+        const auto frameBytes = static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes);
+        putLittleEndian(room, riffBytes, 8);
+        putLittleEndian(room + 8, dataBytes, 8);
+        putLittleEndian(room + 16, dataBytes / frameBytes, 8);
+    }
+    putFormatChunk(header, format);
+    putChunk(header, "data", large ? unknownLength : static_cast<std::uint32_t>(dataBytes));
+    return header;
+}

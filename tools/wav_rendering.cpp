@@ -1,0 +1,121 @@
+// Runs the player with the bridge in WAV mode and copies what it sends into the output, checking every write.
+// SPDX-License-Identifier: MIT
+#include "wav_rendering.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "wav_format.h"
+
+namespace {
+
+// Reads up to `count` bytes, fewer only at the end of the pipe.
+std::size_t readFully(int descriptor, unsigned char* bytes, std::size_t count) {
+    std::size_t got = 0;
+    while (got < count) {
+        const ssize_t read = ::read(descriptor, bytes + got, count - got);
+        if (read < 0 && errno == EINTR) {
+            continue;
+        }
+        if (read <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(read);
+    }
+    return got;
+}
+
+int failWriting(const char* tool, OutputFile& output, int error) {
+    std::fprintf(stderr, "%s: cannot write %s: %s\n", tool, output.name.c_str(), std::strerror(error));
+    discardOutput(output);
+    return exitPlayerFailed;
+}
+
+// Copies the sound after the header into the output. Returns 0, or the
+// errno of the write that failed.
+int copySound(int sound, int output, std::uint64_t& dataBytes) {
+    std::vector<unsigned char> block(1 << 16);
+    for (;;) {
+        const ssize_t got = read(sound, block.data(), block.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return 0;
+        }
+        if (!writeAll(output, block.data(), static_cast<std::size_t>(got))) {
+            return errno;
+        }
+        dataBytes += static_cast<std::uint64_t>(got);
+    }
+}
+
+}  // namespace
+
+int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& output) {
+    int pipe[2];
+    if (pipe2(pipe, O_CLOEXEC) != 0) {
+        return failWriting(tool, output, errno);
+    }
+    const pid_t player = startProcess({parts.player}, {"LD_PRELOAD=" + parts.bridge, "DSPFEED_BRIDGE_FORMAT=wav"},
+                                      input, pipe[1]);
+    const int startError = errno;
+    close(pipe[1]);
+    if (player < 0) {
+        close(pipe[0]);
+        std::fprintf(stderr, "%s: cannot start %s: %s\n", tool, parts.player.c_str(), std::strerror(startError));
+        discardOutput(output);
+        return exitPlayerFailed;
+    }
+
+    // The bridge sends nothing at all when the player failed before its
+    // first frame; otherwise a header, whose format the file header repeats.
+    unsigned char streamHeader[wavStreamHeaderBytes];
+    WavFormat format;
+    const bool sound = readFully(pipe[0], streamHeader, sizeof streamHeader) == sizeof streamHeader &&
+                       readWavStreamHeader(streamHeader, format);
+    const off_t start = output.seekable ? lseek(output.descriptor, 0, SEEK_CUR) : 0;
+    int writeError = 0;
+    std::uint64_t dataBytes = 0;
+    if (sound) {
+        const std::vector<unsigned char> header = output.seekable
+                                                      ? makeWavFileHeader(format, 0)
+                                                      : std::vector<unsigned char>(streamHeader, std::end(streamHeader));
+        writeError = writeAll(output.descriptor, header.data(), header.size()) ? 0 : errno;
+        if (writeError == 0) {
+            writeError = copySound(pipe[0], output.descriptor, dataBytes);
+        }
+    }
+    // Closed before waiting: a player still writing then fails at once.
+    close(pipe[0]);
+    const int status = waitForProcess(player);
+    if (writeError != 0) {
+        return failWriting(tool, output, writeError);
+    }
+    if (status == 0 && !sound) {
+        std::fprintf(stderr, "%s: the player sent no sound\n", tool);
+    }
+    if (status != 0 || !sound) {
+        discardOutput(output);
+        return status != 0 ? status : exitPlayerFailed;
+    }
+    if (output.seekable) {
+        const std::vector<unsigned char> header = makeWavFileHeader(format, dataBytes);
+        const ssize_t written = pwrite(output.descriptor, header.data(), header.size(), start);
+        if (written != static_cast<ssize_t>(header.size())) {
+            return failWriting(tool, output, written < 0 ? errno : EIO);
+        }
+    }
+    const std::string error = finishOutput(output);
+    if (!error.empty()) {
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", tool, output.name.c_str(), error.c_str());
+        return exitPlayerFailed;
+    }
+    return 0;
+}

@@ -1,0 +1,13 @@
+// Rendering a text sample stream into WAV through the player and the sound bridge, as dspfeed2wav and dspfeed-play do.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "child_process.h"
+#include "output_file.h"
+
+// Plays the stream on `input` into `output`: the exact bytes the player
+// sends, behind a WAV header whose lengths are filled in where the output
+// can be rewritten. Then puts the output in place, or gives it up when the
+// player or the writing failed. Returns the exit status for the tool: the
+// player's, or exitPlayerFailed after a message naming `tool` and the output.
+int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& output);
