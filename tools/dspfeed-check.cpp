@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 // Usage: dspfeed-check [--json] [STREAM.txt | -]
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,13 +11,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
+#include <istream>
+#include <new>
 #include <optional>
+#include <sstream>
 #include <streambuf>
 #include <string>
 #include <vector>
 
 #include "frame_streaming.h"
+#include "output_file.h"
 #include "sound_device.h"
 #include "text_input.h"
 
@@ -38,16 +42,130 @@ const char* const flagKey = headerKeys[4];
 // Channels past this many share one peak in the notes.
 constexpr std::int64_t channelsWithOwnPeak = 64;
 
-// The whole stream in memory behind a stream buffer, so that the reading
-// rules apply unchanged and the reading position is known at no cost.
-class MemoryStreamBuffer : public std::streambuf {
+// The most of a token a message shows.
+constexpr std::size_t longestShown = 24;
+
+bool isSpace(char character) {
+    return character == ' ' || (character >= '\t' && character <= '\r');
+}
+
+struct Position {
+    std::uint64_t line;
+    std::uint64_t column;
+};
+
+// The stream, read a block at a time behind a stream buffer, so that the
+// reading rules apply unchanged and memory stays the same at any length. It
+// keeps some of what was read, counts lines as text leaves it, and can look
+// ahead, so that a finding's position and token can be told when it is made.
+class StreamWindow : public std::streambuf {
 public:
-    explicit MemoryStreamBuffer(std::string& text) { setg(text.data(), text.data(), text.data() + text.size()); }
-    std::size_t offset() const { return static_cast<std::size_t>(gptr() - eback()); }
+    explicit StreamWindow(int descriptor) : descriptor_(descriptor), buffer_(keptBytes + blockBytes) {
+        setg(buffer_.data(), buffer_.data(), buffer_.data());
+    }
+
+    // How many characters have been handed out.
+    std::uint64_t offset() const { return start_ + static_cast<std::uint64_t>(gptr() - eback()); }
+
+    // Consumes whitespace as an extraction would before its token.
+    void skipSpace() {
+        while ((gptr() < egptr() || readMore()) && isSpace(*gptr())) {
+            gbump(1);
+        }
+    }
+
+    // Line and column of an offset read already.
+    Position positionOf(std::uint64_t at) const {
+        Position position{lines_ + 1, at - lineStart_ + 1};
+        for (std::uint64_t scanned = start_; scanned < at && scanned < start_ + size(); ++scanned) {
+            if (buffer_[scanned - start_] == '\n') {
+                ++position.line;
+                position.column = at - scanned;
+            }
+        }
+        return position;
+    }
+
+    // The token at an offset read already: its first bytes, up to the next
+    // whitespace, one more than a message shows. It may run on into what is
+    // not read yet, which is read for it. (Of a number token longer than
+    // what is kept, the bytes still kept are shown.)
+    std::string tokenAt(std::uint64_t at) {
+        std::uint64_t from = std::max(at, start_);
+        while (from + longestShown + 1 > start_ + size() && readMore()) {
+        }
+        std::string token;
+        for (; from < start_ + size() && token.size() <= longestShown; ++from) {
+            const char character = buffer_[from - start_];
+            if (isSpace(character)) {
+                break;
+            }
+            token += character;
+        }
+        return token;
+    }
+
+    // The errno of a read that failed, or 0.
+    int error() const { return error_; }
+
+protected:
+    int_type underflow() override {
+        return gptr() < egptr() || readMore() ? traits_type::to_int_type(*gptr()) : traits_type::eof();
+    }
+
+private:
+    static constexpr std::size_t keptBytes = 1 << 16;
+    static constexpr std::size_t blockBytes = 1 << 16;
+
+    std::size_t size() const { return static_cast<std::size_t>(egptr() - eback()); }
+
+    // Reads another block after what is there. What lies more than keptBytes
+    // behind the reading position makes room first, its lines counted.
+    bool readMore() {
+        char* const base = buffer_.data();
+        const std::size_t next = static_cast<std::size_t>(gptr() - base);
+        std::size_t end = size();
+        if (end + blockBytes > buffer_.size()) {
+            const std::size_t dropped = next > keptBytes ? next - keptBytes : 0;
+            for (std::size_t index = 0; index < dropped; ++index) {
+                if (base[index] == '\n') {
+                    ++lines_;
+                    lineStart_ = start_ + index + 1;
+                }
+            }
+            std::memmove(base, base + dropped, end - dropped);
+            start_ += dropped;
+            end -= dropped;
+            setg(base, base + (next - dropped), base + end);
+        }
+        const std::size_t room = std::min(blockBytes, buffer_.size() - end);
+        ssize_t got = 0;
+        while ((got = read(descriptor_, base + end, room)) < 0 && errno == EINTR) {
+        }
+        if (got <= 0) {
+            error_ = got < 0 ? errno : 0;
+            return false;
+        }
+        setg(base, gptr(), base + end + static_cast<std::size_t>(got));
+        return true;
+    }
+
+    int descriptor_;
+    std::vector<char> buffer_;
+    std::uint64_t start_ = 0;      // the offset of the buffer's first character
+    std::uint64_t lines_ = 0;      // newlines before it
+    std::uint64_t lineStart_ = 0;  // the offset after the last of them
+    int error_ = 0;
+};
+
+// A place in the stream, told when it is read: later it may be gone.
+struct Place {
+    std::uint64_t offset;
+    Position position;
 };
 
 struct Finding {
-    std::size_t offset;
+    Place place;
     bool isError;
     std::string text;
 };
@@ -66,42 +184,93 @@ struct Report {
     Prediction player;
 };
 
-bool isSpace(char character) {
-    return std::strchr(" \t\n\v\f\r", character) != nullptr && character != '\0';
+// The reading of one stream: the window under it, the stream the player's
+// readers read, and what was found.
+struct Check {
+    explicit Check(int descriptor) : window(descriptor), input(&window) {}
+
+    // Skips the whitespace before a token and tells where the token starts.
+    Place placeNextToken() {
+        window.skipSpace();
+        return {window.offset(), window.positionOf(window.offset())};
+    }
+
+    void find(const Place& place, bool isError, std::string text) {
+        report.findings.push_back({place, isError, std::move(text)});
+    }
+
+    StreamWindow window;
+    std::istream input;
+    Report report;
+};
+
+// How many bytes of valid UTF-8 make the character at `at`; 0 when they do
+// not make one (overlong forms, surrogates and what lies past U+10FFFF included).
+std::size_t measureCharacter(const std::string& bytes, std::size_t at) {
+    const auto byte = [&bytes](std::size_t index) {
+        return index < bytes.size() ? static_cast<unsigned char>(bytes[index]) : 0U;
+    };
+    const unsigned lead = byte(at);
+    const std::size_t length = lead < 0x80                  ? 1
+                               : lead >= 0xc2 && lead <= 0xdf ? 2
+                               : lead >= 0xe0 && lead <= 0xef ? 3
+                               : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                              : 0;
+    const unsigned secondLowest = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
+    const unsigned secondHighest = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
+    for (std::size_t index = 1; index < length; ++index) {
+        const unsigned next = byte(at + index);
+        if (next < (index == 1 ? secondLowest : 0x80) || next > (index == 1 ? secondHighest : 0xbf)) {
+            return 0;
+        }
+    }
+    return length;
 }
 
-std::size_t skipSpace(const std::string& text, std::size_t offset) {
-    while (offset < text.size() && isSpace(text[offset])) {
-        ++offset;
+// Bytes as a terminal or a JSON reader may be given them: valid UTF-8 passes,
+// control characters and bytes that are not UTF-8 become \xNN escapes, and
+// past `most` bytes the text is cut between two characters and "..." follows.
+std::string makeShowable(const std::string& bytes, std::size_t most = std::string::npos) {
+    std::string shown;
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t length = measureCharacter(bytes, at);
+        const std::size_t taken = std::max<std::size_t>(length, 1);
+        if (at + taken > most) {
+            return shown + "...";
+        }
+        const auto lead = static_cast<unsigned char>(bytes[at]);
+        const bool control =
+            lead < 0x20 || lead == 0x7f || (lead == 0xc2 && static_cast<unsigned char>(bytes[at + 1]) < 0xa0);
+        if (length == 0 || control) {
+            for (std::size_t index = at; index < at + taken; ++index) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(bytes[index]));
+                shown += escaped;
+            }
+        } else {
+            shown.append(bytes, at, length);
+        }
+        at += taken;
     }
-    return offset;
+    return shown;
 }
 
-// The token at an offset, as a person would call it, shortened if long.
-std::string tokenAt(const std::string& text, std::size_t offset) {
-    std::size_t end = offset;
-    while (end < text.size() && !isSpace(text[end])) {
-        ++end;
-    }
-    constexpr std::size_t longest = 24;
-    if (end - offset > longest) {
-        return "'" + text.substr(offset, longest) + "...'";
-    }
-    return "'" + text.substr(offset, end - offset) + "'";
+std::string quoteToken(const std::string& token) {
+    return "'" + makeShowable(token, longestShown) + "'";
 }
 
-// Why an extraction that started at `start` failed. The library consumes the
-// digits of a number too large for its type, and nothing of a token that is
-// not a number, so what it took tells the two apart.
-std::string describeFailedNumber(const std::string& text, std::size_t start, std::size_t stoppedAt, const char* range) {
-    const std::size_t token = skipSpace(text, start);
-    if (token == text.size()) {
+// Why a number whose token starts at `token` failed, the extraction having
+// stopped at `stoppedAt`. The library takes the digits of a number too large
+// for its type, and nothing of a token that is not a number, so what it took
+// tells the two apart.
+std::string describeFailedNumber(Check& check, const Place& token, std::uint64_t stoppedAt, const char* range) {
+    const std::string text = check.window.tokenAt(token.offset);
+    if (text.empty()) {
         return "input ended";
     }
-    const bool tookDigits = std::any_of(text.begin() + static_cast<std::ptrdiff_t>(token),
-                                        text.begin() + static_cast<std::ptrdiff_t>(std::max(token, stoppedAt)),
-                                        [](char character) { return character >= '0' && character <= '9'; });
-    return tokenAt(text, token) + (tookDigits ? std::string(" is out of ") + range : " is not a number");
+    const std::uint64_t sign = text[0] == '+' || text[0] == '-' ? 1 : 0;
+    const bool tookDigits = stoppedAt > token.offset + sign;
+    return quoteToken(text) + (tookDigits ? std::string(" is out of ") + range : " is not a number");
 }
 
 std::string describeKeyMismatch(const std::string& word, const std::string& key) {
@@ -111,25 +280,25 @@ std::string describeKeyMismatch(const std::string& word, const std::string& key)
     }
     for (const std::string other : headerKeys) {
         if (other != key && isKeyToken(word, other)) {
-            return "'" + word + "' is out of order: " + due + " is due here";
+            return quoteToken(word) + " is out of order: " + due + " is due here";
         }
     }
     if (word.rfind(key + ":", 0) == 0) {
-        return "'" + word + "' runs the key token into its value: " + due + " needs a blank after it";
+        return quoteToken(word) + " runs the key token into its value: " + due + " needs a blank after it";
     }
     if (word == key) {
-        return "'" + word + "' lacks its colon: " + due + " is due here";
+        return quoteToken(word) + " lacks its colon: " + due + " is due here";
     }
-    return "'" + word + "' is not the key token " + due + " (misspelt?)";
+    return quoteToken(word) + " is not the key token " + due + " (misspelt?)";
 }
 
-// Whether a word would read as a number, by the library's own extraction.
+// Whether a word would read as a number, by the library's own extraction. A
+// word cut at longestWord bytes does not.
 bool readsAsNumber(const std::string& word) {
-    std::string copy = word;
-    MemoryStreamBuffer buffer(copy);
-    std::istream input(&buffer);
+    std::istringstream input(word);
     long long number = 0;
-    return static_cast<bool>(input >> number) && input.peek() == std::char_traits<char>::eof();
+    return word.size() < longestWord && static_cast<bool>(input >> number) &&
+           input.peek() == std::char_traits<char>::eof();
 }
 
 // What the samples amount to as the device gets them: the peak of each
@@ -138,16 +307,17 @@ struct Levels {
     std::vector<std::int32_t> peaks;
     std::int64_t fullScale = 0;
     std::int64_t outsideByte = 0;
-    std::size_t firstOutsideByte = 0;  // where its extraction started
+    Place firstOutsideByte{};
     std::int16_t firstOutsideByteValue = 0;
 };
 
-void addSample(Levels& levels, std::int16_t value, std::int64_t channel, bool eightBit, std::size_t offset) {
+void addSample(Check& check, Levels& levels, std::int16_t value, std::int64_t channel, bool eightBit,
+               std::uint64_t start) {
     std::int32_t level = std::abs(std::int32_t{value});
     if (eightBit) {
         const int played = value & 0xff;  // the low byte, as the player writes it
         if (played != value && levels.outsideByte++ == 0) {
-            levels.firstOutsideByte = offset;
+            levels.firstOutsideByte = {start, check.window.positionOf(start)};
             levels.firstOutsideByteValue = value;
         }
         level = std::abs(played - 128);
@@ -171,14 +341,17 @@ std::string formatLevel(std::int32_t peak, double fullScale) {
     return text;
 }
 
-void describeLevels(Report& report, const Levels& levels, bool eightBit, const std::string& text) {
+std::string countOf(std::int64_t number, const std::string& thing) {
+    return std::to_string(number) + " " + thing + (number == 1 ? "" : "s");
+}
+
+void describeLevels(Check& check, const Levels& levels, bool eightBit) {
+    Report& report = check.report;
     if (levels.outsideByte > 0) {
         const std::int16_t first = levels.firstOutsideByteValue;
-        report.findings.push_back({skipSpace(text, levels.firstOutsideByte), false,
-                                   std::to_string(levels.outsideByte) +
-                                       (levels.outsideByte == 1 ? " 8-bit value" : " 8-bit values") +
-                                       " outside 0..255, the first " + std::to_string(first) + ", which plays as " +
-                                       std::to_string(first & 0xff)});
+        check.find(levels.firstOutsideByte, false,
+                   countOf(levels.outsideByte, "8-bit value") + " outside 0..255, the first " + std::to_string(first) +
+                       ", which plays as " + std::to_string(first & 0xff));
     }
     const double fullScale = eightBit ? 128 : 32768;
     std::string peaks = "peak";
@@ -191,16 +364,16 @@ void describeLevels(Report& report, const Levels& levels, bool eightBit, const s
         }
     }
     report.notes.push_back(peaks);
-    report.notes.push_back(levels.fullScale == 0
-                               ? std::string("no value at full scale")
-                               : std::to_string(levels.fullScale) + (levels.fullScale == 1 ? " value" : " values") +
-                                     " at full scale (possible clipping)");
+    report.notes.push_back(levels.fullScale == 0 ? std::string("no value at full scale")
+                                                 : countOf(levels.fullScale, "value") +
+                                                       " at full scale (possible clipping)");
 }
 
 // Reads the body as the player does with a device that granted the header's
 // values: a frame counts once all its values were read, and the first failed
 // value ends the reading.
-void checkBody(const std::string& text, MemoryStreamBuffer& buffer, std::istream& input, Report& report) {
+void checkBody(Check& check) {
+    Report& report = check.report;
     const std::int64_t frames = std::max<std::int32_t>(*report.values[0], 0);
     const std::int64_t channels = *report.values[2];
     const bool eightBit = *report.values[1] == 8;
@@ -210,69 +383,72 @@ void checkBody(const std::string& text, MemoryStreamBuffer& buffer, std::istream
     const std::int64_t values = frames * channels;  // below 2^62
     std::int64_t read = 0;
     for (std::int64_t channel = 0; read < values; ++read) {
-        const std::size_t start = buffer.offset();
+        // Its line and column are only counted when they are needed.
+        check.window.skipSpace();
+        const std::uint64_t start = check.window.offset();
         std::int16_t value = 0;
-        if (!readSample(input, value)) {
-            report.findings.push_back({skipSpace(text, start), true,
-                                       "frame " + std::to_string(read / channels + 1) + ", channel " +
-                                           std::to_string(read % channels + 1) + ": " +
-                                           describeFailedNumber(text, start, buffer.offset(), "-32768..32767")});
+        if (!readSample(check.input, value)) {
+            const Place place{start, check.window.positionOf(start)};
+            check.find(place, true,
+                       "frame " + std::to_string(read / channels + 1) + ", channel " +
+                           std::to_string(read % channels + 1) + ": " +
+                           describeFailedNumber(check, place, check.window.offset(), "-32768..32767"));
             break;
         }
-        addSample(levels, value, channel, eightBit, start);
+        addSample(check, levels, value, channel, eightBit, start);
         channel = channel + 1 == channels ? 0 : channel + 1;
     }
-    describeLevels(report, levels, eightBit, text);
+    describeLevels(check, levels, eightBit);
     if (read < values) {
         report.player = {read / channels, brokenInputMessage, playerPlayed};
         return;
     }
     report.player = {frames, "", playerPlayed};
-    const std::size_t rest = skipSpace(text, buffer.offset());
-    if (rest < text.size()) {
-        report.findings.push_back({rest, false, "data after the last frame, starting " + tokenAt(text, rest)});
+    const Place rest = check.placeNextToken();
+    if (const std::string token = check.window.tokenAt(rest.offset); !token.empty()) {
+        check.find(rest, false, "data after the last frame, starting " + quoteToken(token));
     }
 }
 
 // Reads the header as the player does, noting what will go wrong with it.
 // Returns whether the player goes on to the body.
-bool checkHeader(const std::string& text, MemoryStreamBuffer& buffer, std::istream& input, Report& report) {
-    std::size_t valueAt[4] = {};
+bool checkHeader(Check& check) {
+    Report& report = check.report;
+    Place valueAt[4] = {};
     for (std::size_t field = 0; field < 4; ++field) {
         const std::string key = numericKeys[field];
-        std::size_t start = buffer.offset();
-        if (const std::string word = readWord(input); !isKeyToken(word, key)) {
-            report.findings.push_back({skipSpace(text, start), true, describeKeyMismatch(word, key)});
+        const Place keyAt = check.placeNextToken();
+        if (const std::string word = readWord(check.input); !isKeyToken(word, key)) {
+            check.find(keyAt, true, describeKeyMismatch(word, key));
             report.player = {0, describeMissingKey(key, false), playerRejected};
             return false;
         }
-        start = buffer.offset();
+        valueAt[field] = check.placeNextToken();
         std::int32_t value = 0;
-        if (!readHeaderNumber(input, value)) {
-            report.findings.push_back(
-                {skipSpace(text, start), true,
-                 key + " value: " + describeFailedNumber(text, start, buffer.offset(), "-2147483648..2147483647")});
+        if (!readHeaderNumber(check.input, value)) {
+            check.find(valueAt[field], true,
+                       key + " value: " +
+                           describeFailedNumber(check, valueAt[field], check.window.offset(),
+                                                "-2147483648..2147483647"));
             // The player blames the next key, which a failed stream cannot read.
             report.player = {0, describeMissingKey(headerKeys[field + 1], headerKeys[field + 1] == flagKey),
                              playerRejected};
             return false;
         }
         report.values[field] = value;
-        valueAt[field] = skipSpace(text, start);
     }
-    const std::size_t keyStart = buffer.offset();
-    if (const std::string word = readWord(input); !isKeyToken(word, flagKey)) {
-        report.findings.push_back({skipSpace(text, keyStart), true, describeKeyMismatch(word, flagKey)});
+    const Place keyAt = check.placeNextToken();
+    if (const std::string word = readWord(check.input); !isKeyToken(word, flagKey)) {
+        check.find(keyAt, true, describeKeyMismatch(word, flagKey));
         report.player = {0, describeMissingKey(flagKey, true), playerRejected};
         return false;
     }
-    const std::size_t flagStart = skipSpace(text, buffer.offset());
-    report.flagWord = readWord(input);
+    const Place flagAt = check.placeNextToken();
+    report.flagWord = readWord(check.input);
     if (readsAsNumber(*report.flagWord)) {
-        report.findings.push_back({flagStart, false,
-                                   "NORMALIZED value '" + *report.flagWord +
-                                       "' is a number: the flag word is probably missing, which shifts every "
-                                       "frame by one value"});
+        check.find(flagAt, false,
+                   "NORMALIZED value " + quoteToken(*report.flagWord) +
+                       " is a number: the flag word is probably missing, which shifts every frame by one value");
     }
 
     const std::int32_t frames = *report.values[0];
@@ -280,18 +456,16 @@ bool checkHeader(const std::string& text, MemoryStreamBuffer& buffer, std::istre
     const std::int32_t channels = *report.values[2];
     const std::int32_t rate = *report.values[3];
     if (frames <= 0) {
-        report.findings.push_back({valueAt[0], false, "SAMPLES " + std::to_string(frames) + ": nothing is played"});
+        check.find(valueAt[0], false, "SAMPLES " + std::to_string(frames) + ": nothing is played");
     }
     if (!canWriteFormat(bits)) {
-        report.findings.push_back(
-            {valueAt[1], false, "BITSPERSAMPLE " + std::to_string(bits) + ": the player writes only 8 or 16 bits"});
+        check.find(valueAt[1], false, "BITSPERSAMPLE " + std::to_string(bits) + ": the player writes only 8 or 16 bits");
     }
     if (!canWriteChannels(channels)) {
-        report.findings.push_back(
-            {valueAt[2], false, "CHANNELS " + std::to_string(channels) + ": a frame needs at least one channel"});
+        check.find(valueAt[2], false, "CHANNELS " + std::to_string(channels) + ": a frame needs at least one channel");
     }
     if (rate <= 0) {
-        report.findings.push_back({valueAt[3], false, "SAMPLERATE " + std::to_string(rate) + ": not a rate"});
+        check.find(valueAt[3], false, "SAMPLERATE " + std::to_string(rate) + ": not a rate");
     }
     if (!canWriteFormat(bits)) {
         report.player = {0, formatRefusedMessage, playerRejected};
@@ -304,39 +478,13 @@ bool checkHeader(const std::string& text, MemoryStreamBuffer& buffer, std::istre
     return true;
 }
 
-Report checkStream(std::string& text) {
-    Report report;
-    MemoryStreamBuffer buffer(text);
-    std::istream input(&buffer);
-    if (checkHeader(text, buffer, input, report)) {
-        checkBody(text, buffer, input, report);
+void checkStream(Check& check) {
+    if (checkHeader(check)) {
+        checkBody(check);
     }
-    std::stable_sort(report.findings.begin(), report.findings.end(),
-                     [](const Finding& first, const Finding& second) { return first.offset < second.offset; });
-    return report;
-}
-
-struct Position {
-    std::size_t line;
-    std::size_t column;
-};
-
-// Lines and columns, both from 1, of offsets given in increasing order.
-std::vector<Position> locate(const std::string& text, const std::vector<Finding>& findings) {
-    std::vector<Position> positions;
-    std::size_t line = 1;
-    std::size_t lineStart = 0;
-    std::size_t scanned = 0;
-    for (const Finding& finding : findings) {
-        for (; scanned < finding.offset; ++scanned) {
-            if (text[scanned] == '\n') {
-                ++line;
-                lineStart = scanned + 1;
-            }
-        }
-        positions.push_back({line, finding.offset - lineStart + 1});
-    }
-    return positions;
+    std::stable_sort(
+        check.report.findings.begin(), check.report.findings.end(),
+        [](const Finding& first, const Finding& second) { return first.place.offset < second.place.offset; });
 }
 
 std::optional<double> lengthInSeconds(const Report& report, std::int64_t frames) {
@@ -361,7 +509,7 @@ std::string describeHeader(const Report& report) {
     text += std::string(", ") + flagKey + " " +
             (!report.flagWord           ? "?"
              : report.flagWord->empty() ? "(none)"
-                                        : *report.flagWord);
+                                        : makeShowable(*report.flagWord, longestShown));
     if (const auto seconds =
             report.values[0] ? lengthInSeconds(report, std::max(*report.values[0], 0)) : std::nullopt) {
         text += " (" + formatSeconds(*seconds) + ")";
@@ -409,81 +557,100 @@ std::string quoteJson(const std::string& text) {
     return quoted + "\"";
 }
 
-void printReport(const Report& report, const std::string& text, const std::string& name, bool json) {
-    const std::vector<Position> positions = locate(text, report.findings);
+std::string formatReport(const Report& report, const std::string& name, bool json) {
+    std::string text;
     if (json) {
-        std::string header = "{\"type\":\"header\"";
+        text += "{\"type\":\"header\"";
         for (std::size_t field = 0; field < 4; ++field) {
-            header += std::string(",\"") + numericKeys[field] +
-                      "\":" + (report.values[field] ? std::to_string(*report.values[field]) : "null");
+            text += std::string(",\"") + numericKeys[field] +
+                    "\":" + (report.values[field] ? std::to_string(*report.values[field]) : "null");
         }
-        std::cout << header << ",\"NORMALIZED\":" << (report.flagWord ? quoteJson(*report.flagWord) : "null") << "}\n";
+        text += ",\"NORMALIZED\":" +
+                (report.flagWord ? quoteJson(makeShowable(*report.flagWord, longestShown)) : "null") + "}\n";
     } else {
-        std::cout << describeHeader(report) << '\n';
+        text += describeHeader(report) + '\n';
     }
-    for (std::size_t index = 0; index < report.findings.size(); ++index) {
-        const Finding& finding = report.findings[index];
-        const char* kind = finding.isError ? "error" : "warning";
+    for (const Finding& finding : report.findings) {
+        const std::string kind = finding.isError ? "error" : "warning";
+        const std::string line = std::to_string(finding.place.position.line);
+        const std::string column = std::to_string(finding.place.position.column);
         if (json) {
-            std::cout << "{\"type\":\"" << kind << "\",\"file\":" << quoteJson(name)
-                      << ",\"line\":" << positions[index].line << ",\"column\":" << positions[index].column
-                      << ",\"message\":" << quoteJson(finding.text) << "}\n";
+            text += "{\"type\":\"" + kind + "\",\"file\":" + quoteJson(name) + ",\"line\":" + line +
+                    ",\"column\":" + column + ",\"message\":" + quoteJson(finding.text) + "}\n";
         } else {
-            std::cout << name << ':' << positions[index].line << ':' << positions[index].column << ": " << kind << ": "
-                      << finding.text << '\n';
+            text += name + ':' + line + ':' + column + ": " + kind + ": " + finding.text + '\n';
         }
     }
     for (const std::string& note : report.notes) {
-        std::cout << (json ? "{\"type\":\"note\",\"message\":" + quoteJson(note) + "}" : "note: " + note) << '\n';
+        text += (json ? "{\"type\":\"note\",\"message\":" + quoteJson(note) + "}" : "note: " + note) + '\n';
     }
     if (json) {
-        std::cout << "{\"type\":\"player\",\"framesPlayed\":" << report.player.framesPlayed
-                  << ",\"message\":" << quoteJson(report.player.message) << ",\"status\":" << report.player.status
-                  << "}\n";
+        text += "{\"type\":\"player\",\"framesPlayed\":" + std::to_string(report.player.framesPlayed) +
+                ",\"message\":" + quoteJson(report.player.message) +
+                ",\"status\":" + std::to_string(report.player.status) + "}\n";
     } else {
-        std::cout << describePlayer(report) << '\n';
+        text += describePlayer(report) + '\n';
     }
+    return text;
 }
 
-// The whole file, or standard input for "-".
-bool readInput(const std::string& path, std::string& text) {
+int usage() {
+    std::fputs("usage: dspfeed-check [--json] [STREAM.txt | -]\n", stderr);
+    return exitUnreadable;
+}
+
+int checkAndReport(const std::string& path, bool json) {
+    // A report that cannot be written must not pass for a verdict.
+    if (fcntl(1, F_GETFD) < 0) {
+        std::fprintf(stderr, "dspfeed-check: cannot write the report: %s\n", std::strerror(errno));
+        return exitUnreadable;
+    }
     const int descriptor = path == "-" ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) {
-        return false;
+    struct stat status {};
+    if (descriptor < 0 || fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+        const int error = descriptor < 0 ? errno : EISDIR;
+        std::fprintf(stderr, "dspfeed-check: cannot read %s: %s\n", makeShowable(path).c_str(), std::strerror(error));
+        return exitUnreadable;
     }
-    char chunk[1 << 16];
-    ssize_t count = 0;
-    while ((count = read(descriptor, chunk, sizeof chunk)) != 0) {
-        if (count < 0 && errno != EINTR) {
-            return false;
-        }
-        if (count > 0) {
-            text.append(chunk, static_cast<std::size_t>(count));
-        }
+    Check check(descriptor);
+    checkStream(check);
+    if (check.window.error() != 0) {
+        std::fprintf(stderr, "dspfeed-check: cannot read %s: %s\n", makeShowable(path).c_str(),
+                     std::strerror(check.window.error()));
+        return exitUnreadable;
     }
-    return true;
+    const Report& report = check.report;
+    const std::string text = formatReport(report, path == "-" ? "<stdin>" : makeShowable(path), json);
+    if (!writeAll(1, text.data(), text.size())) {
+        std::fprintf(stderr, "dspfeed-check: cannot write the report: %s\n", std::strerror(errno));
+        return exitUnreadable;
+    }
+    const bool clean = report.findings.empty() && report.player.message.empty();
+    return clean ? exitClean : exitProblem;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    const bool json = !arguments.empty() && arguments.front() == "--json";
-    if (json) {
-        arguments.erase(arguments.begin());
+    bool json = false;
+    int next = 1;
+    for (; next < argc && argv[next][0] == '-' && argv[next][1] != '\0'; ++next) {
+        if (std::strcmp(argv[next], "--") == 0) {
+            ++next;
+            break;
+        }
+        if (std::strcmp(argv[next], "--json") != 0) {
+            return usage();
+        }
+        json = true;
     }
-    if (arguments.size() > 1 || (arguments.size() == 1 && arguments[0].size() > 1 && arguments[0][0] == '-')) {
-        std::cerr << "usage: dspfeed-check [--json] [STREAM.txt | -]" << std::endl;
+    if (argc - next > 1) {
+        return usage();
+    }
+    try {
+        return checkAndReport(next < argc ? argv[next] : "-", json);
+    } catch (const std::bad_alloc&) {
+        std::fputs("dspfeed-check: out of memory\n", stderr);
         return exitUnreadable;
     }
-    const std::string path = arguments.empty() ? "-" : arguments[0];
-    std::string text;
-    if (!readInput(path, text)) {
-        std::cerr << "dspfeed-check: cannot read " << path << ": " << std::strerror(errno) << std::endl;
-        return exitUnreadable;
-    }
-    const Report report = checkStream(text);
-    printReport(report, text, path == "-" ? "<stdin>" : path, json);
-    const bool clean = report.findings.empty() && report.player.message.empty();
-    return clean ? exitClean : exitProblem;
 }

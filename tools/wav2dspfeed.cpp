@@ -1,78 +1,183 @@
 // wav2dspfeed: turns a WAV file, or any other file libsndfile reads, into a 16-bit text sample stream.
 // SPDX-License-Identifier: MIT
-// Usage: wav2dspfeed INPUT [OUTPUT.txt]   (standard output when OUTPUT is left out)
+// Usage: wav2dspfeed [--] INPUT|- [OUTPUT.txt|-]   (standard output when OUTPUT is left out)
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "child_process.h"
+#include "output_file.h"
+#include "wav_format.h"
+
 namespace {
 
-constexpr int exitUsage = 2;
 constexpr int exitFailed = 1;
+// Samples converted at a time, whatever the channel count, so that memory
+// stays the same at any length and width.
+constexpr sf_count_t chunkSamples = 16384;
 
-// Every sample of the file as signed 16-bit values, frame after frame. Float
-// files are scaled to the 16-bit range; wider integers keep their top 16 bits.
-bool readSamples(const char* path, SF_INFO& info, std::vector<std::int16_t>& samples) {
-    SNDFILE* file = sf_open(path, SFM_READ, &info);
-    if (file == nullptr) {
-        std::fprintf(stderr, "wav2dspfeed: cannot read %s: %s\n", path, sf_strerror(nullptr));
-        return false;
-    }
-    sf_command(file, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
-    constexpr sf_count_t chunkFrames = 65536;
-    std::vector<std::int16_t> chunk(static_cast<std::size_t>(chunkFrames * info.channels));
-    sf_count_t read = 0;
-    while ((read = sf_readf_short(file, chunk.data(), chunkFrames)) > 0) {
-        samples.insert(samples.end(), chunk.begin(), chunk.begin() + read * info.channels);
-    }
-    sf_close(file);
-    return true;
+struct Input {
+    std::string name;
+    SNDFILE* file = nullptr;
+    SF_INFO info{};
+    bool isFloat = false;
+    sf_count_t chunkFrames = 1;
+    std::int64_t clipped = 0;
+};
+
+int failReading(const Input& input, const std::string& reason) {
+    std::fprintf(stderr, "wav2dspfeed: cannot read %s: %s\n", input.name.c_str(), reason.c_str());
+    return exitFailed;
 }
 
-// The stream: the header, then one frame a line.
-bool writeStream(std::FILE* output, const SF_INFO& info, const std::vector<std::int16_t>& samples) {
-    const std::size_t channels = static_cast<std::size_t>(info.channels);
-    std::fprintf(output, "SAMPLES: %zu\nBITSPERSAMPLE: 16\nCHANNELS: %zu\nSAMPLERATE: %d\nNORMALIZED: FALSE\n",
-                 samples.size() / channels, channels, info.samplerate);
-    std::string text;
-    constexpr std::size_t flushAt = 1 << 16;
-    char number[8];
-    for (std::size_t index = 0; index < samples.size(); ++index) {
-        const auto result = std::to_chars(number, number + sizeof number, samples[index]);
-        text.append(number, result.ptr);
-        text += (index + 1) % channels == 0 ? '\n' : ' ';
-        if (text.size() >= flushAt) {
-            std::fwrite(text.data(), 1, text.size(), output);
-            text.clear();
-        }
+// libsndfile's words for a file whose header gives no usable rate.
+std::string describeOpenError() {
+    const std::string reason = sf_strerror(nullptr);
+    return reason.find("SF_INFO struct incomplete") != std::string::npos ? "its header gives no valid sample rate"
+                                                                          : reason;
+}
+
+// Floating-point samples keep their level: 1.0 is full scale, and what lies
+// beyond it is clipped and counted. (libsndfile's own conversion would scale
+// by the file's peak instead, or truncate.)
+std::int16_t toSample(double value, std::int64_t& clipped) {
+    if (std::isnan(value)) {
+        return 0;
     }
-    std::fwrite(text.data(), 1, text.size(), output);
-    return std::fflush(output) == 0 && std::ferror(output) == 0;
+    if (value > 1.0 || value < -1.0) {
+        ++clipped;
+    }
+    return static_cast<std::int16_t>(std::clamp(std::nearbyint(value * 32768.0), -32768.0, 32767.0));
+}
+
+// Reads up to a chunk of frames as 16-bit values.
+sf_count_t readChunk(Input& input, std::vector<std::int16_t>& samples, std::vector<double>& floats) {
+    if (!input.isFloat) {
+        return sf_readf_short(input.file, samples.data(), input.chunkFrames);
+    }
+    const sf_count_t frames = sf_readf_double(input.file, floats.data(), input.chunkFrames);
+    for (sf_count_t index = 0; index < frames * input.info.channels; ++index) {
+        samples[static_cast<std::size_t>(index)] = toSample(floats[static_cast<std::size_t>(index)], input.clipped);
+    }
+    return frames;
+}
+
+// Writes the stream, a chunk at a time: the header, then one frame a line.
+// Counts the frames read; returns false when the output could not be written.
+bool writeStream(Input& input, int output, sf_count_t& total) {
+    const auto channels = static_cast<std::size_t>(input.info.channels);
+    std::string text = "SAMPLES: " + std::to_string(input.info.frames) + "\nBITSPERSAMPLE: 16\nCHANNELS: " +
+                       std::to_string(channels) + "\nSAMPLERATE: " + std::to_string(input.info.samplerate) +
+                       "\nNORMALIZED: FALSE\n";
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(input.chunkFrames) * channels);
+    std::vector<double> floats(input.isFloat ? samples.size() : 0);
+    for (sf_count_t frames = 0; (frames = readChunk(input, samples, floats)) > 0; total += frames) {
+        char number[8];
+        for (std::size_t index = 0; index < static_cast<std::size_t>(frames) * channels; ++index) {
+            text.append(number, std::to_chars(number, number + sizeof number, samples[index]).ptr);
+            text += (index + 1) % channels == 0 ? '\n' : ' ';
+        }
+        if (!writeAll(output, text.data(), text.size())) {
+            return false;
+        }
+        text.clear();
+    }
+    return writeAll(output, text.data(), text.size());
+}
+
+int usage() {
+    std::fputs("usage: wav2dspfeed INPUT [OUTPUT.txt]\n", stderr);
+    return exitUsage;
+}
+
+int convert(const std::vector<std::string>& names) {
+    Input input;
+    input.name = names[0] == "-" ? "standard input" : names[0];
+    const int descriptor = names[0] == "-" ? 0 : open(names[0].c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (descriptor < 0 || fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+        return failReading(input, std::strerror(descriptor < 0 ? errno : EISDIR));
+    }
+    input.file = sf_open_fd(descriptor, SFM_READ, &input.info, SF_TRUE);
+    if (input.file == nullptr) {
+        return failReading(input, describeOpenError());
+    }
+    const int subtype = input.info.format & SF_FORMAT_SUBMASK;
+    input.isFloat = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+    input.chunkFrames = std::max<sf_count_t>(1, chunkSamples / std::max(input.info.channels, 1));
+    // What the stream's header can say, and what the toolkit can play back
+    // into a WAV file.
+    if (input.info.frames > std::numeric_limits<std::int32_t>::max()) {
+        return failReading(input, std::to_string(input.info.frames) +
+                                      " frames, more than a stream can hold (2147483647)");
+    }
+    if (!canHoldInWav(2, input.info.channels, input.info.samplerate)) {
+        return failReading(input, std::to_string(input.info.channels) + " channels at " +
+                                      std::to_string(input.info.samplerate) +
+                                      " Hz, more than a 16-bit WAV file can hold");
+    }
+    OutputFile output;
+    if (const std::string error = openOutput(names.size() == 2 ? names[1] : "-", &status, output); !error.empty()) {
+        std::fprintf(stderr, "wav2dspfeed: cannot write %s: %s\n", output.name.c_str(), error.c_str());
+        discardOutput(output);
+        return exitFailed;
+    }
+    sf_count_t frames = 0;
+    const bool written = writeStream(input, output.descriptor, frames);
+    const std::string error = written ? "" : std::strerror(errno);
+    sf_close(input.file);
+    // Only a pipe can hold fewer frames than its header says.
+    if (written && frames != input.info.frames) {
+        discardOutput(output);
+        return failReading(input, "it ended after " + std::to_string(frames) + " of the " +
+                                      std::to_string(input.info.frames) + " frames its header gives");
+    }
+    if (const std::string failure = written ? finishOutput(output) : error; !failure.empty()) {
+        std::fprintf(stderr, "wav2dspfeed: cannot write %s: %s\n", output.name.c_str(), failure.c_str());
+        discardOutput(output);
+        return exitFailed;
+    }
+    if (input.clipped > 0) {
+        std::fprintf(stderr, "wav2dspfeed: clipped %lld %s beyond full scale\n", static_cast<long long>(input.clipped),
+                     input.clipped == 1 ? "sample" : "samples");
+    }
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 3) {
-        std::fputs("usage: wav2dspfeed INPUT [OUTPUT.txt]\n", stderr);
-        return exitUsage;
+    std::vector<std::string> names(argv + 1, argv + argc);
+    if (!names.empty() && names[0] == "--") {
+        names.erase(names.begin());
+    } else {
+        for (const std::string& name : names) {
+            if (name.size() > 1 && name[0] == '-') {
+                return usage();
+            }
+        }
     }
-    SF_INFO info{};
-    std::vector<std::int16_t> samples;
-    if (!readSamples(argv[1], info, samples)) {
+    if (names.empty() || names.size() > 2) {
+        return usage();
+    }
+    stopOnSignals();
+    try {
+        return convert(names);
+    } catch (const std::bad_alloc&) {
+        std::fputs("wav2dspfeed: out of memory\n", stderr);
         return exitFailed;
     }
-    std::FILE* output = argc == 3 ? std::fopen(argv[2], "w") : stdout;
-    if (output == nullptr || !writeStream(output, info, samples) || (argc == 3 && std::fclose(output) != 0)) {
-        std::fprintf(stderr, "wav2dspfeed: cannot write %s: %s\n", argc == 3 ? argv[2] : "standard output",
-                     std::strerror(errno));
-        return exitFailed;
-    }
-    return 0;
 }
