@@ -12,15 +12,15 @@
 #include <cstdio>
 #include <cstring>
 #include <istream>
-#include <new>
 #include <optional>
 #include <sstream>
 #include <streambuf>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "frame_streaming.h"
-#include "output_file.h"
+#include "tool_files.h"
 #include "sound_device.h"
 #include "text_input.h"
 
@@ -524,12 +524,12 @@ std::string describePlayer(const Report& report) {
     if (player.status == playerRejected) {
         text += "plays nothing";
     } else if (player.message.empty()) {
-        text += "plays all " + std::to_string(declared) + " frames";
+        text += declared == 1 ? std::string("plays its 1 frame") : "plays all " + std::to_string(declared) + " frames";
         if (const auto seconds = lengthInSeconds(report, declared)) {
             text += " (" + formatSeconds(*seconds) + ")";
         }
     } else {
-        text += "plays " + std::to_string(player.framesPlayed) + " of " + std::to_string(declared) + " frames";
+        text += "plays " + std::to_string(player.framesPlayed) + " of " + countOf(declared, "frame");
         if (const auto seconds = lengthInSeconds(report, player.framesPlayed)) {
             text += " (" + formatSeconds(*seconds) + ")";
         }
@@ -605,11 +605,10 @@ int checkAndReport(const std::string& path, bool json) {
         std::fprintf(stderr, "dspfeed-check: cannot write the report: %s\n", std::strerror(errno));
         return exitUnreadable;
     }
-    const int descriptor = path == "-" ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat status {};
-    if (descriptor < 0 || fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
-        const int error = descriptor < 0 ? errno : EISDIR;
-        std::fprintf(stderr, "dspfeed-check: cannot read %s: %s\n", makeShowable(path).c_str(), std::strerror(error));
+    const int descriptor = openInput(path, status);
+    if (descriptor < 0) {
+        std::fprintf(stderr, "dspfeed-check: cannot read %s: %s\n", makeShowable(path).c_str(), std::strerror(errno));
         return exitUnreadable;
     }
     Check check(descriptor);
@@ -647,10 +646,6 @@ int main(int argc, char** argv) {
     if (argc - next > 1) {
         return usage();
     }
-    try {
-        return checkAndReport(next < argc ? argv[next] : "-", json);
-    } catch (const std::bad_alloc&) {
-        std::fputs("dspfeed-check: out of memory\n", stderr);
-        return exitUnreadable;
-    }
+    const std::string path = next < argc ? argv[next] : "-";
+    return runGuarded("dspfeed-check", exitUnreadable, [&] { return checkAndReport(path, json); });
 }

@@ -23,7 +23,8 @@
 #include <vector>
 
 #include "child_process.h"
-#include "output_file.h"
+#include "command_line.h"
+#include "tool_files.h"
 #include "text_input.h"
 #include "wav_format.h"
 #include "wav_rendering.h"
@@ -257,30 +258,9 @@ int renderIntoNewFile(const ToolParts& parts, const Stream& stream, bool chosen)
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::string via;
-    int next = 1;
-    for (; next < argc && argv[next][0] == '-' && argv[next][1] != '\0'; ++next) {
-        const std::string option = argv[next];
-        if (option == "--") {
-            ++next;
-            break;
-        }
-        if (option == "--via" && next + 1 < argc) {
-            via = argv[++next];
-        } else if (option.rfind("--via=", 0) == 0) {
-            via = option.substr(6);
-        } else {
-            return usage();
-        }
-    }
-    if (argc - next > 1 || (via != "" && via != "oss" && via != "pulse" && via != "alsa" && via != "wav")) {
-        return usage();
-    }
+int play(std::string via, const char* name) {
     Stream stream;
-    stream.name = next < argc ? argv[next] : "-";
+    stream.name = name;
     if (stream.name == "-") {
         stream.name = "standard input";
         stream.title = "stdin";
@@ -289,11 +269,10 @@ int main(int argc, char** argv) {
         if (stream.title.size() > 4 && stream.title.ends_with(".txt")) {
             stream.title.resize(stream.title.size() - 4);
         }
-        stream.input = open(stream.name.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat status {};
-        if (stream.input < 0 || fstat(stream.input, &status) != 0 || S_ISDIR(status.st_mode)) {
-            std::fprintf(stderr, "dspfeed-play: cannot read %s: %s\n", stream.name.c_str(),
-                         std::strerror(stream.input < 0 ? errno : EISDIR));
+        stream.input = openInput(stream.name, status);
+        if (stream.input < 0) {
+            std::fprintf(stderr, "dspfeed-play: cannot read %s: %s\n", stream.name.c_str(), std::strerror(errno));
             return exitUsage;
         }
     }
@@ -318,4 +297,30 @@ int main(int argc, char** argv) {
         return player < 0 ? exitPlayerFailed : waitForProcess(player);
     }
     return playThroughClient(parts, stream, client, total);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string via;
+    int next = 1;
+    for (; next < argc && argv[next][0] == '-' && argv[next][1] != '\0'; ++next) {
+        const std::string option = argv[next];
+        if (option == "--") {
+            ++next;
+            break;
+        }
+        if (option == "--via" && next + 1 < argc) {
+            via = argv[++next];
+        } else if (option.rfind("--via=", 0) == 0) {
+            via = option.substr(6);
+        } else {
+            return usage();
+        }
+    }
+    if (argc - next > 1 || (via != "" && via != "oss" && via != "pulse" && via != "alsa" && via != "wav")) {
+        return usage();
+    }
+    const char* name = next < argc ? argv[next] : "-";
+    return runGuarded("dspfeed-play", exitPlayerFailed, [&] { return play(via, name); });
 }

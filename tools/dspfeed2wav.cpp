@@ -12,44 +12,23 @@
 #include <vector>
 
 #include "child_process.h"
-#include "output_file.h"
+#include "command_line.h"
+#include "tool_files.h"
 #include "wav_rendering.h"
 
 namespace {
 
-int usage() {
-    std::fputs("usage: dspfeed2wav STREAM.txt OUTPUT.wav\n", stderr);
-    return exitUsage;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::vector<std::string> names(argv + 1, argv + argc);
-    if (!names.empty() && names[0] == "--") {
-        names.erase(names.begin());
-    } else {
-        for (const std::string& name : names) {
-            if (name.size() > 1 && name[0] == '-') {
-                return usage();
-            }
-        }
-    }
-    if (names.size() != 2) {
-        return usage();
-    }
+int render(const std::vector<std::string>& names) {
     stopOnSignals();
-    const std::string& streamName = names[0];
-    const int input = streamName == "-" ? 0 : open(streamName.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat inputStatus {};
-    if (input < 0 || fstat(input, &inputStatus) != 0 || S_ISDIR(inputStatus.st_mode)) {
-        const int error = input < 0 ? errno : EISDIR;
-        std::fprintf(stderr, "dspfeed2wav: cannot read %s: %s\n", streamName.c_str(), std::strerror(error));
+    const int input = openInput(names[0], inputStatus);
+    if (input < 0) {
+        std::fprintf(stderr, "dspfeed2wav: cannot read %s: %s\n", names[0].c_str(), std::strerror(errno));
         return exitUsage;
     }
     OutputFile output;
     if (const std::string error = openOutput(names[1], &inputStatus, output); !error.empty()) {
-        std::fprintf(stderr, "dspfeed2wav: cannot write %s: %s\n", names[1].c_str(), error.c_str());
+        std::fprintf(stderr, "dspfeed2wav: cannot write %s: %s\n", output.name.c_str(), error.c_str());
         discardOutput(output);
         return exitUsage;
     }
@@ -59,4 +38,15 @@ int main(int argc, char** argv) {
         return exitPlayerFailed;
     }
     return renderWav("dspfeed2wav", parts, input, output);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> names;
+    if (!readNames(argc, argv, names) || names.size() != 2) {
+        std::fputs("usage: dspfeed2wav STREAM.txt OUTPUT.wav\n", stderr);
+        return exitUsage;
+    }
+    return runGuarded("dspfeed2wav", exitPlayerFailed, [&names] { return render(names); });
 }

@@ -14,12 +14,12 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "child_process.h"
-#include "output_file.h"
+#include "command_line.h"
+#include "tool_files.h"
 #include "wav_format.h"
 
 namespace {
@@ -98,18 +98,13 @@ bool writeStream(Input& input, int output, sf_count_t& total) {
     return writeAll(output, text.data(), text.size());
 }
 
-int usage() {
-    std::fputs("usage: wav2dspfeed INPUT [OUTPUT.txt]\n", stderr);
-    return exitUsage;
-}
-
 int convert(const std::vector<std::string>& names) {
     Input input;
     input.name = names[0] == "-" ? "standard input" : names[0];
-    const int descriptor = names[0] == "-" ? 0 : open(names[0].c_str(), O_RDONLY | O_CLOEXEC);
     struct stat status {};
-    if (descriptor < 0 || fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
-        return failReading(input, std::strerror(descriptor < 0 ? errno : EISDIR));
+    const int descriptor = openInput(names[0], status);
+    if (descriptor < 0) {
+        return failReading(input, std::strerror(errno));
     }
     input.file = sf_open_fd(descriptor, SFM_READ, &input.info, SF_TRUE);
     if (input.file == nullptr) {
@@ -160,24 +155,11 @@ int convert(const std::vector<std::string>& names) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> names(argv + 1, argv + argc);
-    if (!names.empty() && names[0] == "--") {
-        names.erase(names.begin());
-    } else {
-        for (const std::string& name : names) {
-            if (name.size() > 1 && name[0] == '-') {
-                return usage();
-            }
-        }
-    }
-    if (names.empty() || names.size() > 2) {
-        return usage();
+    std::vector<std::string> names;
+    if (!readNames(argc, argv, names) || names.empty() || names.size() > 2) {
+        std::fputs("usage: wav2dspfeed INPUT [OUTPUT.txt]\n", stderr);
+        return exitUsage;
     }
     stopOnSignals();
-    try {
-        return convert(names);
-    } catch (const std::bad_alloc&) {
-        std::fputs("wav2dspfeed: out of memory\n", stderr);
-        return exitFailed;
-    }
+    return runGuarded("wav2dspfeed", exitFailed, [&names] { return convert(names); });
 }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "child_process.h"
-#include "output_file.h"
+#include "tool_files.h"
 
 // Plays the stream on `input` into `output`: the exact bytes the player
 // sends, behind a WAV header whose lengths are filled in where the output

@@ -1,6 +1,6 @@
-// Opens outputs beside their targets and puts them in place only when whole.
+// Opens inputs, and outputs beside their targets, which are put in place only when whole.
 // SPDX-License-Identifier: MIT
-#include "output_file.h"
+#include "tool_files.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -83,6 +83,15 @@ int takeFreeName(OutputFile& output) {
 }
 
 }  // namespace
+
+int openInput(const std::string& path, struct stat& status) {
+    const int descriptor = path == "-" ? 0 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor >= 0 && (fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode))) {
+        errno = S_ISDIR(status.st_mode) ? EISDIR : errno;
+        return -1;
+    }
+    return descriptor;
+}
 
 std::string openOutput(const std::string& path, const struct stat* input, OutputFile& output) {
     output.name = path == "-" ? "standard output" : path;

@@ -1,4 +1,4 @@
-// Output files the tools write without ever losing one that was there: a new file takes the old one's place only when whole.
+// The tools' inputs, and the outputs they write without ever losing a file that was there.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -6,6 +6,10 @@
 
 #include <cstddef>
 #include <string>
+
+// Opens an input by name, "-" being standard input; a directory fails with
+// EISDIR. Returns the descriptor, or -1 with errno set.
+int openInput(const std::string& path, struct stat& status);
 
 // Where a tool's output goes. A regular file is written as a temporary file
 // beside it, which takes its place only when finished; anything else (a
