@@ -254,6 +254,8 @@ const PlayerCase bridgeCases[] = {
     {"BridgeRefusesRateZero", stream(1, 16, 1, 0, "1\n"), bridge, 254, "Error setting sample rate on /dev/dsp\n", ""},
     {"BridgeSendsNothingWithoutFrames", stream(0, 16, 2, 8000, ""), bridge, 0, "", ""},
     {"BridgeSendsNothingOnBrokenFirstFrame", stream(2, 16, 2, 8000, "1 x\n"), bridge, 0, broken, ""},
+    {"BridgeAnnouncesEightBits", stream(2, 8, 1, 8000, "1 255\n"), bridge, 0, "", "",
+     "dspfeed-pcm u8 8000 1\n" + monoWavHeader + "\x01\xff"},
     {"BridgeWritesEightBitWav", stream(2, 8, 1, 8000, "1 255\n"), bridgeToWav, 0, "", "",
      monoWavHeader + "\x01\xff"},
 };

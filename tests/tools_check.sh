@@ -37,6 +37,8 @@ round_trip() {
 round_trip stereo-44k 44100 2 synth 0.2 sine 440 sine 660
 round_trip mono-8k 8000 1 synth 0.3 square 300 gain -3
 round_trip three-channels-22k 22050 3 synth 0.1 whitenoise
+# More than a sound server takes, but what a WAV file holds, goes both ways.
+round_trip forty-channels-768k 768000 40 synth 0.01 whitenoise
 
 for example in "$root"/examples/*.txt; do
     name=$(basename "$example" .txt)
@@ -105,3 +107,124 @@ printf 'SAMPLES: 1 CHANNELS: 2\n' | "$tools/dspfeed-play" --via pulse - 2>header
 [ "$status" -eq 254 ] && [ "$(tail -n 1 header.err)" = "Error, expected BITSPERSAMPLE" ] ||
     fail "dspfeed-play with a header error: status $status, said '$(cat header.err)'"
 echo "ok dspfeed-play with a header error: status 254, the player's message"
+
+# expect NAME STATUS MESSAGE COMMAND...: a run that fails, with its status and
+# the last line it says.
+expect() {
+    local name=$1 status=$2 message=$3 got=0
+    shift 3
+    "$@" 2>said || got=$?
+    [ "$got" -eq "$status" ] && [ "$(tail -n 1 said)" = "$message" ] ||
+        fail "$name: status $got, said '$(cat said)'"
+    echo "ok $name: status $status, $message"
+}
+# Nothing but what a case names may be left in the folder: no temporary file.
+only() { [ "$(ls -A | sort | tr '\n' ' ')" = "$* " ] || fail "left in the folder: $(ls -A)"; }
+
+mkdir files && cd files
+cp "$root/examples/fifth-48k-s16-stereo.txt" s.txt
+printf 'SAMPLES: 1\n' >bad.txt
+printf 'old' >keep.wav
+ln -s s.txt link.wav
+mknod full c 1 7
+expect "a failed render keeps the file it was to replace" 254 "Error, expected BITSPERSAMPLE" \
+    "$tools/dspfeed2wav" bad.txt keep.wav
+expect "the output is the input, through a link" 2 "dspfeed2wav: cannot write link.wav: it is the input" \
+    "$tools/dspfeed2wav" s.txt link.wav
+cmp -s s.txt "$root/examples/fifth-48k-s16-stereo.txt" && [ "$(cat keep.wav)" = old ] || fail "an input or output changed"
+expect "a device that is full" 255 "dspfeed2wav: cannot write full: No space left on device" \
+    "$tools/dspfeed2wav" s.txt full
+expect "a disk that fills" 255 "dspfeed2wav: cannot write disk/out.wav: No space left on device" \
+    unshare -m sh -c 'mkdir disk && mount -t tmpfs -o size=16k tmpfs disk && "$0" s.txt disk/out.wav; status=$?
+        [ -z "$(ls -A disk)" ] || echo "left on the disk: $(ls -A disk)"; exit $status' "$tools/dspfeed2wav"
+expect "a report that cannot be written" 2 "dspfeed-check: cannot write the report: No space left on device" \
+    sh -c '"$0" --json s.txt >full' "$tools/dspfeed-check"
+expect "a missing stream" 2 "dspfeed2wav: cannot read missing.txt: No such file or directory" \
+    "$tools/dspfeed2wav" missing.txt out.wav
+expect "a reader that goes away" 255 "dspfeed2wav: cannot write standard output: Broken pipe" \
+    bash -c '"$0" s.txt - | head -c 100 >/dev/null; exit ${PIPESTATUS[0]}' "$tools/dspfeed2wav"
+only bad.txt disk full keep.wav link.wav s.txt said
+
+# Signals end every process of a run and leave no file.
+mkfifo live
+for signal in INT TERM HUP; do
+    { head -c 100000 s.txt; exec sleep 5; } >live &
+    writer=$!
+    "$tools/dspfeed2wav" - out.wav <live 2>/dev/null &
+    tool=$!
+    sleep 0.5
+    children=$(pgrep -P "$tool")
+    kill -"$signal" "$tool"
+    status=0
+    wait "$tool" || status=$?
+    kill "$writer"
+    [ "$status" -eq $((128 + $(kill -l "$signal"))) ] && [ -n "$children" ] && ! kill -0 $children 2>/dev/null ||
+        fail "SIG$signal: status $status, children $children"
+    only bad.txt disk full keep.wav link.wav live s.txt said
+    echo "ok SIG$signal during a render: status $status, no process and no file left"
+done
+
+# A rendering with no sound takes a new name and never replaces a file.
+cp s.txt ./-x.txt
+printf 'old' >s.wav
+for expected in s-1.wav s-2.wav; do
+    "$tools/dspfeed-play" --via wav s.txt 2>said
+    [ "$(tail -n 1 said)" = "dspfeed-play: wrote $expected" ] || fail "dspfeed-play --via wav: $(cat said)"
+done
+"$tools/dspfeed-play" --via wav -- -x.txt 2>said && [ "$(tail -n 1 said)" = "dspfeed-play: wrote -x.wav" ] &&
+    "$tools/dspfeed-check" -- -x.txt >/dev/null && cmp -s s-1.wav s-2.wav && cmp -s s-1.wav ./-x.wav &&
+    [ "$(cat s.wav)" = old ] ||
+    fail "dspfeed-play or dspfeed-check with --: $(cat said)"
+echo "ok dspfeed-play --via wav twice: s-1.wav and s-2.wav beside s.wav, and -x.wav after --"
+
+# Floating-point samples keep their level, and clipping is counted: 0.25,
+# 1.0, -1.0 and 2.0 as 32-bit floats, behind a header of format 3.
+printf 'RIFF\x34\0\0\0WAVEfmt \x10\0\0\0\x03\0\x01\0\x40\x1f\0\0\0\x7d\0\0\x04\0\x20\0data\x10\0\0\0' >float.wav
+printf '\0\0\x80\x3e\0\0\x80\x3f\0\0\x80\xbf\0\0\0\x40' >>float.wav
+expect "floating-point samples" 0 "wav2dspfeed: clipped 1 sample beyond full scale" "$wav2dspfeed" float.wav float.txt
+[ "$(tail -n 4 float.txt | tr '\n' ' ')" = "8192 32767 -32768 32767 " ] || fail "float samples: $(cat float.txt)"
+# The same header with a rate of 0, and one whose data, sparse, is more frames
+# than a stream can say.
+printf 'RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\0\0\0\0\0\0\0\0\x01\0\x08\0data\0\0\0\0' >rate0.wav
+expect "a WAV file of rate 0" 1 "wav2dspfeed: cannot read rate0.wav: its header gives no valid sample rate" \
+    "$wav2dspfeed" rate0.wav
+printf 'RIFF\xfc\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\xd8\xff\xff\xff' >huge.wav
+truncate -s 4294967300 huge.wav
+expect "a WAV file longer than a stream" 1 \
+    "wav2dspfeed: cannot read huge.wav: 4294967256 frames, more than a stream can hold (2147483647)" \
+    "$wav2dspfeed" huge.wav huge.txt
+[ ! -e huge.txt ] || fail "a stream was written for huge.wav"
+
+# The report is UTF-8 whatever the stream holds: a byte that is not, and a
+# character cut where the token is shortened, come out escaped or whole.
+printf 'SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED: \xff\x01\n%s\n' \
+    "$(printf '\xe2\x82\xac%.0s' $(seq 12))" >bytes.txt
+"$tools/dspfeed-check" --json bytes.txt >bytes.json || true
+iconv -f UTF-8 -t UTF-8 bytes.json >/dev/null && grep -qF '"NORMALIZED":"\\xff\\x01"' bytes.json &&
+    grep -qF "'€€€€€€€€...' is not a number" bytes.json || fail "dspfeed-check --json on bytes: $(cat bytes.json)"
+echo "ok dspfeed-check --json on bytes that are not UTF-8: valid UTF-8, the bytes escaped"
+
+# Live input stays live: a writer that sends one 8-bit frame and pauses is
+# heard before the pause ends, the format line and the WAV header ahead of it.
+{ printf 'SAMPLES: 2 BITSPERSAMPLE: 8 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED: FALSE 7 '; exec sleep 2; } |
+    LD_PRELOAD=$DSPFEED_BRIDGE_LIBRARY "$DSPFEED" 2>/dev/null | { timeout 1 head -c 67 >paused.out || true; }
+[ "$(head -n 1 paused.out) $(wc -c <paused.out)" = "dspfeed-pcm u8 8000 1 67" ] ||
+    fail "a paused writer: only $(wc -c <paused.out) bytes came out"
+echo "ok a writer that pauses after one frame: the bridge handed over all it had"
+
+# The bridge gathers at most 20 ms of sound: 160 bytes at 8 kHz mono, 8 bits.
+strace -f -q -e trace=write -o writes.log env LD_PRELOAD="$DSPFEED_BRIDGE_LIBRARY" "$DSPFEED" \
+    <"$root/examples/arpeggio-8k-u8-mono.txt" >/dev/null
+largest=$(sed -n 's/.* write([013-9][0-9]*, .*) = \([0-9]*\)$/\1/p' writes.log | sort -n | tail -n 1)
+[ "${largest:-0}" -gt 0 ] && [ "$largest" -le 160 ] || fail "the bridge handed over $largest bytes at once"
+echo "ok the bridge at 8 kHz mono: at most $largest bytes, 20 ms, handed over at once"
+
+# A sound server that answers comes before a /dev/dsp that opens.
+mkdir standins
+printf '#!/bin/sh\nexit 0\n' >standins/pactl
+printf '#!/bin/sh\ncat >"$0.got"\n' >standins/paplay
+chmod +x standins/*
+PATH=$PWD/standins:$PATH LD_PRELOAD=$fake_driver "$tools/dspfeed-play" s.txt 2>said
+grep -qx 'dspfeed-play: playing s.txt through the sound server (paplay)' said && [ -s standins/paplay.got ] ||
+    fail "with a server and /dev/dsp both there: $(cat said)"
+echo "ok a server that answers and a /dev/dsp that opens: the server is taken"

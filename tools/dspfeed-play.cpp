@@ -147,7 +147,8 @@ void showProgress(double played, double total) {
 // Hands the bridge's sound on to the client through a small pipe, showing
 // four times a second how much has been played: what went into the client,
 // less what waits in the pipe and what the client holds before it is heard.
-void meterInto(int sound, int client, double bytesPerSecond, double bufferSeconds, double total) {
+// Returns the seconds of sound handed on.
+double meterInto(int sound, int client, double bytesPerSecond, double bufferSeconds, double total) {
     const std::size_t chunk = std::clamp<std::size_t>(static_cast<std::size_t>(bytesPerSecond / 8), 64, 4096);
     std::vector<char> bytes(chunk);
     std::uint64_t handedOver = 0;
@@ -156,14 +157,14 @@ void meterInto(int sound, int client, double bytesPerSecond, double bufferSecond
         int waiting = 0;
         ioctl(client, FIONREAD, &waiting);
         const double sent = static_cast<double>(handedOver) - wavStreamHeaderBytes - waiting;
-        return sent / bytesPerSecond - bufferSeconds;
+        return std::max(sent / bytesPerSecond - bufferSeconds, 0.0);
     };
     for (;;) {
         pollfd ready{sound, POLLIN, 0};
         if (poll(&ready, 1, 250) > 0) {
             const ssize_t got = read(sound, bytes.data(), bytes.size());
             if (got <= 0 || !writeAll(client, bytes.data(), static_cast<std::size_t>(got))) {
-                return;
+                return (static_cast<double>(handedOver) - wavStreamHeaderBytes) / bytesPerSecond;
             }
             handedOver += static_cast<std::uint64_t>(got);
         }
@@ -216,11 +217,12 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
     }
     const pid_t clientProcess = startProcess(client.arguments, {}, toClient[0]);
     const int startError = errno;
+    double handedOn = 0;
     if (toClient[0] != sound[0]) {
         close(toClient[0]);
         if (clientProcess > 0) {
             const double bytesPerSecond = 1.0 * format.rate * format.channels * format.sampleBytes;
-            meterInto(sound[0], toClient[1], bytesPerSecond, client.bufferSeconds, total);
+            handedOn = meterInto(sound[0], toClient[1], bytesPerSecond, client.bufferSeconds, total);
         }
         close(toClient[1]);
     }
@@ -232,6 +234,8 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
     }
     const int clientStatus = waitForProcess(clientProcess);
     if (metered) {
+        // The client has played what it had: all that went in.
+        showProgress(total >= 0 ? total : handedOn, total);
         std::fputs("\n", stderr);
     }
     // The player does not see a client that fails after the last frame went
