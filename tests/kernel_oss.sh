@@ -1,0 +1,85 @@
+#!/bin/bash
+# Boots Debian's own kernel in a virtual machine, its OSS emulation on a loopback card, and checks the bare player there byte for byte.
+# SPDX-License-Identifier: MIT
+# Usage: kernel_oss.sh DSPFEED KERNEL-GUEST
+# The kernel package is the one tests/install-test-packages keeps in
+# /var/cache/dspfeed; it is unpacked there once. The guest is busybox, the
+# sound modules, the player and kernel_guest with their libraries, and
+# kernel_guest_init, which says on the serial console how each case went.
+set -euo pipefail
+player=$(realpath "$1")
+guest=$(realpath "$2")
+cache=/var/cache/dspfeed
+fail() {
+    echo "FAIL $*" >&2
+    exit 1
+}
+command -v qemu-system-x86_64 >/dev/null || fail "qemu-system-x86_64 is missing: install qemu-system-x86"
+busybox=$(command -v busybox) && "$busybox" --list | grep -qx insmod || fail "busybox is missing: install busybox-static"
+package=$(ls "$cache"/linux-image-*.deb 2>/dev/null | head -n 1) ||
+    fail "no kernel package in $cache: run tests/install-test-packages"
+kernel=$cache/$(basename "$package" .deb)
+if [ ! -d "$kernel" ]; then
+    rm -rf "$kernel.part"
+    dpkg-deb -x "$package" "$kernel.part"
+    mv "$kernel.part" "$kernel"
+fi
+version=$(ls "$kernel/boot" | sed -n 's/^vmlinuz-//p')
+# Debian 13 keeps its modules under /usr.
+base=$kernel
+[ -d "$base/lib/modules/$version" ] || base=$kernel/usr
+[ -e "$base/lib/modules/$version/modules.dep" ] || depmod -b "$base" "$version"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+[ -z "${KEEP:-}" ] || trap - EXIT
+root=$work/root
+mkdir -p "$root"/{bin,modules,proc,sys,dev}
+cp "$busybox" "$root/bin/busybox"
+cp "$player" "$root/bin/dspfeed"
+cp "$guest" "$root/bin/kernel_guest"
+cp "$(dirname "$0")/kernel_guest_init" "$root/init"
+for program in "$player" "$guest"; do
+    ldd "$program" | grep -o '/[^ ]*' | xargs -I{} cp -L --parents {} "$root"
+done
+# The modules in the order they load, uncompressed for busybox's insmod.
+modprobe -d "$base" -S "$version" --show-depends -a snd-pcm-oss snd-aloop | awk '!seen[$2]++ { print $2 }' |
+    while read -r module; do
+        name=$(basename "$module" .xz)
+        case $module in *.xz) "$busybox" unxz -c "$module" >"$root/modules/$name" ;; *) cp "$module" "$root/modules/" ;; esac
+        options=
+        [ "$name" = snd-aloop.ko ] && options=pcm_substreams=1
+        echo "$name $options" >>"$root/modules/order"
+    done
+(cd "$root" && find . | "$busybox" cpio -o -H newc 2>/dev/null) >"$work/initrd"
+
+started=$(date +%s)
+timeout 170 qemu-system-x86_64 -machine pc,accel=tcg -m 512 -display none -monitor none -nic none -no-reboot \
+    -serial file:"$work/console" -kernel "$kernel/boot/vmlinuz-$version" -initrd "$work/initrd" \
+    -append 'console=ttyS0 panic=-1 loglevel=4' || fail "qemu: status $?: $(tail -n 20 "$work/console")"
+echo "== the guest, on Debian's kernel $version, took $(($(date +%s) - started)) s"
+tr -d '\r' <"$work/console" | sed -n 's/^dspfeed-guest: //p' >"$work/said"
+cat "$work/said"
+
+# What each case must have said: exact bytes, paced writes, and the kernel's
+# answers to what the card lacks, with what the player then does.
+expected=(
+    "16-bit stereo at 48000 Hz: exact: .* 0 sounding frames after them; status 0; took [0-9]+ cs, paced .*"
+    "8-bit mono at 8000 Hz: exact: .* 0 sounding frames after them; status 0; took [0-9]+ cs, paced .*"
+    "16-bit stereo at 48000 Hz past the buffer: exact: .* 0 sounding frames after them; status 0; took [0-9]+ cs, paced .*"
+    "rate 7: format 16 channels 2 rate 1000; status 0"
+    "rate 0: format 16 channels 2 rate 1000; status 0"
+    "rate -5: format 16 channels 2 rate 1000; status 0"
+    "rate 400000: format 16 channels 2 rate 192000; status 0"
+    "9 channels: format 16 channels 9 rate 48000; status 0"
+    "33 channels: format 16 channels 33 rate 48000; status 0"
+    "200 channels: refused channels; status 254, says Error setting number of channels on /dev/dsp"
+    "0 channels: format 16 channels 1 rate 48000; status 0"
+    "capture side busy: status 255, says Error opening /dev/dsp"
+    "done"
+)
+for index in "${!expected[@]}"; do
+    line=$(sed -n "$((index + 1))p" "$work/said")
+    [[ $line =~ ^${expected[index]}$ ]] || fail "case $((index + 1)): expected '${expected[index]}', said '$line'"
+done
+echo "ok all ${#expected[@]} cases on the kernel's own /dev/dsp"
