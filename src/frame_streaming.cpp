@@ -56,7 +56,7 @@ bool readFrame(unsigned char* frame, std::int32_t channels, std::size_t sampleBy
         if (!readSample(std::cin, value)) {
             return false;
         }
-        unsigned char* sample = frame + static_cast<std::size_t>(channel) * sampleBytes;
+        unsigned char* sample = frame + (static_cast<std::size_t>(channel) * sampleBytes);
         if (sampleBytes == 1) {
             *sample = static_cast<unsigned char>(value);  // the low byte, by the rules of unsigned conversion
         } else {
@@ -70,11 +70,11 @@ int streamFrames(int descriptor, const PlaybackSettings& settings, unsigned char
                  std::size_t sampleBytes) {
     for (std::int32_t index = 0; index < settings.sampleCount; ++index) {
         if (!readFrame(frame, settings.channels, sampleBytes)) {
-            std::cerr << brokenInputMessage << std::endl;
+            std::cerr << brokenInputMessage << '\n';
             return exitPlayed;
         }
         if (!writeFrame(descriptor, frame, frameBytes)) {
-            std::cerr << "Error writing to /dev/dsp" << std::endl;
+            std::cerr << "Error writing to /dev/dsp" << '\n';
             return exitDeviceFailed;
         }
     }
@@ -92,7 +92,7 @@ int playFrames(int descriptor, const PlaybackSettings& settings) {
     std::unique_ptr<unsigned char[]> frame(new (std::nothrow) unsigned char[frameBytes]);
     int status = exitRejected;
     if (frame == nullptr) {
-        std::cerr << "Error allocating frame buffer" << std::endl;
+        std::cerr << "Error allocating frame buffer" << '\n';
     } else {
         status = streamFrames(descriptor, settings, frame.get(), frameBytes, sampleBytes);
     }

@@ -17,7 +17,7 @@ bool requestSetting(int descriptor, unsigned long request, std::int32_t& value) 
 }
 
 int refuseSetting(const char* message) {
-    std::cerr << message << std::endl;
+    std::cerr << message << '\n';
     return exitRejected;
 }
 
@@ -36,7 +36,7 @@ int openSoundDevice(PlaybackSettings& settings) {
     // is what paces the playback.
     const int descriptor = open("/dev/dsp", O_RDWR);
     if (descriptor < 0) {
-        std::cerr << "Error opening /dev/dsp" << std::endl;
+        std::cerr << "Error opening /dev/dsp" << '\n';
         return exitDeviceFailed;
     }
     // An answer the frames cannot be written in is as good as a refusal.

@@ -2,10 +2,10 @@
 // SPDX-License-Identifier: MIT
 #include "text_input.h"
 
-#include <cstdio>
 #include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -58,13 +58,14 @@ struct ReadAhead : std::streambuf {
     static void consume(std::streambuf& buffer, int count) { (buffer.*&ReadAhead::gbump)(count); }
 };
 
+constexpr unsigned decimalBase = 10;
+
+// The largest magnitude a signed type holds, of a negative or positive value.
 template <typename Number>
-struct NumberRange {
+unsigned long long findLargest(bool negative) {
     using Limits = std::numeric_limits<Number>;
-    static unsigned long long largest(bool negative) {
-        return negative ? 0ULL - static_cast<unsigned long long>(Limits::min()) : Limits::max();
-    }
-};
+    return negative ? 0ULL - static_cast<unsigned long long>(Limits::min()) : Limits::max();
+}
 
 // Stores what the standard extraction stores for the sign and digits it took,
 // and returns the state it leaves: no digit fails and stores 0, a value out of
@@ -99,15 +100,15 @@ template <typename Number>
     if (negative || character == '+') {
         character = buffer.snextc();
     }
-    const unsigned long long largest = NumberRange<Number>::largest(negative);
+    const unsigned long long largest = findLargest<Number>(negative);
     unsigned long long magnitude = 0;
     bool anyDigit = false;
     bool outOfRange = false;
-    while (character >= '0' && character <= '9') {
+    while (isDigit(character)) {
         anyDigit = true;
         // Past the range the digits are still taken, as the library takes them.
         if (!outOfRange) {
-            magnitude = magnitude * 10 + static_cast<unsigned>(character - '0');
+            magnitude = magnitude * decimalBase + static_cast<unsigned>(character - '0');
             outOfRange = magnitude > largest;
         }
         character = buffer.snextc();
@@ -120,55 +121,77 @@ template <typename Number>
     return (state & std::ios::failbit) == 0;
 }
 
-// How many of eight characters, loaded as one little-endian word, are digits
-// before the first that is not. (A byte above 0xf9 carries into the next one
-// in the sum, which disturbs only bytes after a non-digit.)
-int countLeadingDigits(std::uint64_t eight) {
-    constexpr std::uint64_t highNibbles = 0xf0f0f0f0f0f0f0f0, threes = 0x3030303030303030,
-                            sixes = 0x0606060606060606;
-    const std::uint64_t notDigit = ((eight & highNibbles) ^ threes) | (((eight + sixes) & highNibbles) ^ threes);
-    return notDigit == 0 ? 8 : std::countr_zero(notDigit) / 8;
+// Eight characters at a time, loaded as one little-endian word.
+using Word = std::uint64_t;
+constexpr int wordCharacters = sizeof(Word);
+constexpr int characterBits = 8;
+
+// How many characters of a word are digits before the first that is not.
+// (A byte above 0xf9 carries into the next one in the sum, which disturbs
+// only bytes after a non-digit.)
+int countLeadingDigits(Word characters) {
+    constexpr Word highNibbles = 0xf0f0f0f0f0f0f0f0;
+    constexpr Word digitHighNibbles = 0x3030303030303030;  // '0' to '9' are 0x30 to 0x39
+    constexpr Word pastNine = 0x0606060606060606;          // and 0x3a on have another high nibble after adding 6
+    const Word notDigit =
+        ((characters & highNibbles) ^ digitHighNibbles) | (((characters + pastNine) & highNibbles) ^ digitHighNibbles);
+    return notDigit == 0 ? wordCharacters : std::countr_zero(notDigit) / characterBits;
 }
 
-// The value of the first `count` (1 to 7) characters of such a word, all
-// digits: they are moved to the top, below them come zeros, and pairs, then
-// fours, then the eight are combined by multiplication.
-std::uint64_t valueOfLeadingDigits(std::uint64_t eight, int count) {
-    eight <<= 8 * (8 - count);
-    eight = ((eight & 0x0f0f0f0f0f0f0f0f) * 2561) >> 8;
-    eight = ((eight & 0x00ff00ff00ff00ff) * 6553601) >> 16;
-    return ((eight & 0x0000ffff0000ffff) * 42949672960001) >> 32;
+// Turns lanes that hold the values of two neighbouring groups of digits into
+// lanes of twice the width that hold the value of both. Memory being
+// little-endian, the earlier, more significant group is in the lower half;
+// the multiplication adds it, times ten to the number of digits of the later
+// group, to the upper half, which the shift brings down.
+template <int HalfBits, Word HalfMask, Word LowerPower>
+Word combineNeighbours(Word lanes) {
+    constexpr Word multiplier = LowerPower * (Word{1} << HalfBits) + 1;
+    return ((lanes & HalfMask) * multiplier) >> HalfBits;
 }
 
-// Takes the digits at `at` within [at, end): their value, and whether there
-// were too many for any value in range (leading zeros aside, a 20th digit).
-// Returns where they end, or `end` when they may go on beyond it.
-inline const char* takeDigits(const char* at, const char* end, unsigned long long& magnitude, bool& tooMany) {
-    // The common case: fewer than eight digits, all in one word.
-    if (end - at >= 8) {
-        std::uint64_t eight = 0;
-        std::memcpy(&eight, at, sizeof eight);
-        const int count = countLeadingDigits(eight);
-        if (count < 8) {
-            magnitude = count == 0 ? 0 : valueOfLeadingDigits(eight, count);
-            tooMany = false;
-            return at + count;
+// The value of the first `count` (1 to 7) characters of a word, all digits:
+// they are moved to the top, zeros coming below them, and then pairs, fours
+// and the eight are combined.
+Word findValueOfLeadingDigits(Word characters, int count) {
+    const Word digits = characters << (characterBits * (wordCharacters - count));
+    const Word pairs = combineNeighbours<8, 0x0f0f0f0f0f0f0f0f, 10>(digits);
+    const Word fours = combineNeighbours<16, 0x00ff00ff00ff00ff, 100>(pairs);
+    const Word eight = combineNeighbours<32, 0x0000ffff0000ffff, 10000>(fours);
+    return eight;
+}
+
+// Takes the digits at `from` within [from, end): their value, and whether
+// there were too many for any value in range (leading zeros aside, more
+// than a 64-bit accumulator always holds). Returns where they end, or `end`
+// when they may go on beyond it.
+inline const char* takeDigits(const char* from, const char* end, unsigned long long& magnitude, bool& tooMany) {
+    constexpr std::ptrdiff_t mostDigitsHeld = 19;
+    tooMany = false;
+    // The common case: fewer digits than a word holds, all in one.
+    if (end - from >= wordCharacters) {
+        Word characters = 0;
+        std::memcpy(&characters, from, sizeof characters);
+        const int count = countLeadingDigits(characters);
+        if (count < wordCharacters) {
+            magnitude = count == 0 ? 0 : findValueOfLeadingDigits(characters, count);
+            return from + count;
         }
     }
-    while (at < end && *at == '0') {
-        ++at;
+    const char* next = from;
+    while (next < end && *next == '0') {
+        ++next;
     }
-    const char* const exact = at + std::min<std::ptrdiff_t>(end - at, 19);
+    const char* const held = next + std::min(end - next, mostDigitsHeld);
     magnitude = 0;
-    for (; at < exact && isDigit(*at); ++at) {
-        magnitude = magnitude * 10 + static_cast<unsigned>(*at - '0');
+    for (; next < held && isDigit(*next); ++next) {
+        magnitude = magnitude * decimalBase + static_cast<unsigned>(*next - '0');
     }
-    const char* const significant = at;
-    while (at < end && isDigit(*at)) {
-        ++at;
+    const char* const significant = next;
+    while (next < end && isDigit(*next)) {
+        ++next;
     }
-    tooMany = at != significant;
-    return at;
+    tooMany = next != significant;
+    return next;
 }
 
 // A decimal integer taken exactly as the standard extraction takes it for a
@@ -185,28 +208,28 @@ bool extractNumber(std::istream& input, Number& value) {
     std::streambuf& buffer = *input.rdbuf();
     const char* const start = ReadAhead::next(buffer);
     const char* const end = ReadAhead::end(buffer);
-    const char* at = start;
-    while (at < end && isSpace(*at)) {
-        ++at;
+    const char* next = start;
+    while (next < end && isSpace(*next)) {
+        ++next;
     }
-    if (at == end) {
+    if (next == end) {
         return extractNumberSlowly(input, value);
     }
-    const bool negative = *at == '-';
-    if (negative || *at == '+') {
-        ++at;
+    const bool negative = *next == '-';
+    if (negative || *next == '+') {
+        ++next;
     }
-    const char* const digits = at;
+    const char* const digits = next;
     unsigned long long magnitude = 0;
     bool tooMany = false;
-    at = takeDigits(at, end, magnitude, tooMany);
+    next = takeDigits(next, end, magnitude, tooMany);
     // Only a character that ends the token proves it ended here.
-    if (at == end) {
+    if (next == end) {
         return extractNumberSlowly(input, value);
     }
-    ReadAhead::consume(buffer, static_cast<int>(at - start));
-    const bool outOfRange = tooMany || magnitude > NumberRange<Number>::largest(negative);
-    const std::ios::iostate state = storeNumber(value, negative, at != digits, outOfRange, magnitude);
+    ReadAhead::consume(buffer, static_cast<int>(next - start));
+    const bool outOfRange = tooMany || magnitude > findLargest<Number>(negative);
+    const std::ios::iostate state = storeNumber(value, negative, next != digits, outOfRange, magnitude);
     if (state != std::ios::goodbit) {
         input.setstate(state);
     }

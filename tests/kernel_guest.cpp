@@ -1,6 +1,5 @@
-// Runs in the virtual machine of the kernel check: asks the kernel's OSS emulation for its answers, makes streams, and records what is played.
-// SPDX-License-Identifier: MIT
-// Usage:
+// Runs in the virtual machine of the kernel check: asks the kernel's OSS emulation for its answers, makes streams, and
+// records what is played. SPDX-License-Identifier: MIT Usage:
 //   kernel_guest answer BITS CHANNELS RATE     the answers of /dev/dsp, opened as the player opens it,
 //                                              its block and buffer in frames, or which request it refused
 //   kernel_guest make FRAMES BITS CHANNELS RATE STREAM.txt EXPECTED.raw
@@ -35,9 +34,9 @@ int openConfigured(const char* path, int flags, int& format, int& channels, int&
         std::printf("cannot open %s\n", path);
         std::exit(1);
     }
-    const char* refused = ioctl(device, SNDCTL_DSP_SETFMT, &format) == -1     ? "format"
+    const char* refused = ioctl(device, SNDCTL_DSP_SETFMT, &format) == -1       ? "format"
                           : ioctl(device, SNDCTL_DSP_CHANNELS, &channels) == -1 ? "channels"
-                          : ioctl(device, SNDCTL_DSP_SPEED, &rate) == -1       ? "rate"
+                          : ioctl(device, SNDCTL_DSP_SPEED, &rate) == -1        ? "rate"
                                                                                 : nullptr;
     if (refused != nullptr) {
         std::printf("refused %s\n", refused);
@@ -111,8 +110,8 @@ int record(const char* expectedPath, int bits, int channels, int rate) {
                     expected.size() / frameBytes, start / frameBytes);
         return 1;
     }
-    std::printf("exact: %zu frames after %zu of silence, %zu sounding frames after them\n", expected.size() / frameBytes,
-                start / frameBytes, after);
+    std::printf("exact: %zu frames after %zu of silence, %zu sounding frames after them\n",
+                expected.size() / frameBytes, start / frameBytes, after);
     return 0;
 }
 

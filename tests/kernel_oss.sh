@@ -32,7 +32,6 @@ base=$kernel
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-[ -z "${KEEP:-}" ] || trap - EXIT
 root=$work/root
 mkdir -p "$root"/{bin,modules,proc,sys,dev}
 cp "$busybox" "$root/bin/busybox"
@@ -62,7 +61,11 @@ tr -d '\r' <"$work/console" | sed -n 's/^dspfeed-guest: //p' >"$work/said"
 cat "$work/said"
 
 # What each case must have said: exact bytes, paced writes, and the kernel's
-# answers to what the card lacks, with what the player then does.
+# answers to what the card lacks, with what the player then does. Debian 12's
+# kernel grants 33 channels and runs the card at 32; Debian 13's grants them,
+# then refuses the rate.
+thirty_three="format 16 channels 33 rate 48000; status 0"
+[[ $version == 6.1.* ]] || thirty_three="refused rate; status 254, says Error setting sample rate on /dev/dsp"
 expected=(
     "16-bit stereo at 48000 Hz: exact: .* 0 sounding frames after them; status 0; took [0-9]+ cs, paced .*"
     "8-bit mono at 8000 Hz: exact: .* 0 sounding frames after them; status 0; took [0-9]+ cs, paced .*"
@@ -72,7 +75,7 @@ expected=(
     "rate -5: format 16 channels 2 rate 1000; status 0"
     "rate 400000: format 16 channels 2 rate 192000; status 0"
     "9 channels: format 16 channels 9 rate 48000; status 0"
-    "33 channels: format 16 channels 33 rate 48000; status 0"
+    "33 channels: $thirty_three"
     "200 channels: refused channels; status 254, says Error setting number of channels on /dev/dsp"
     "0 channels: format 16 channels 1 rate 48000; status 0"
     "capture side busy: status 255, says Error opening /dev/dsp"

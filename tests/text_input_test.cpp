@@ -95,7 +95,6 @@ TEST_P(ReadBoolTest, IsTrueOnlyForTrue) {
 INSTANTIATE_TEST_SUITE_P(TokenRules, ReadBoolTest, testing::ValuesIn(flagCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-
 // Serves a text in blocks of the given sizes, in turn, so that tokens fall
 // across the ends of what the reader sees at once; counts what was taken.
 class BlockBuffer : public std::streambuf {
@@ -128,9 +127,22 @@ std::string randomToken(std::mt19937& random) {
     const auto pick = [&random](std::size_t count) {
         return std::uniform_int_distribution<std::size_t>(0, count - 1)(random);
     };
-    static const char* const edges[] = {"32767",      "32768",      "-32768",      "-32769",     "2147483647",
-                                        "2147483648", "-2147483648", "-2147483649", "+", "-", "+-", "-+1", "0",
-                                        "9223372036854775807", "9223372036854775808", "18446744073709551616"};
+    static const char* const edges[] = {"32767",
+                                        "32768",
+                                        "-32768",
+                                        "-32769",
+                                        "2147483647",
+                                        "2147483648",
+                                        "-2147483648",
+                                        "-2147483649",
+                                        "+",
+                                        "-",
+                                        "+-",
+                                        "-+1",
+                                        "0",
+                                        "9223372036854775807",
+                                        "9223372036854775808",
+                                        "18446744073709551616"};
     static const char glued[] = "x:.,e#\x01\x7f\x80\xff";
     std::string token;
     switch (pick(4)) {
@@ -207,7 +219,8 @@ TEST(ReaderAgainstTheLibrary, MillionRandomTokens) {
             return;
         }
     }
-    std::cout << "reader: " << reads << " reads of " << tokens << " random tokens, as the library's extraction reads them\n";
+    std::cout << "reader: " << reads << " reads of " << tokens
+              << " random tokens, as the library's extraction reads them\n";
 }
 
 }  // namespace

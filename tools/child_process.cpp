@@ -4,9 +4,9 @@
 
 #include <limits.h>
 #include <signal.h>
-#include <time.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>

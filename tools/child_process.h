@@ -21,8 +21,8 @@ bool findToolParts(const char* tool, ToolParts& parts);
 // Starts a program, looked up on PATH, with the given standard input, output
 // and error (-1 keeps the tool's own) and settings added to the environment.
 // Returns its process id, or -1 with errno set when it cannot be started.
-pid_t startProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& settings,
-                   int input = -1, int output = -1, int error = -1);
+pid_t startProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& settings, int input = -1,
+                   int output = -1, int error = -1);
 
 // Whether a program is on PATH.
 bool isOnPath(const std::string& program);

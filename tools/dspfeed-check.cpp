@@ -20,9 +20,9 @@
 
 #include "command_line.h"
 #include "frame_streaming.h"
-#include "tool_files.h"
 #include "sound_device.h"
 #include "text_input.h"
+#include "tool_files.h"
 
 namespace {
 
@@ -211,7 +211,7 @@ std::size_t measureCharacter(const std::string& bytes, std::size_t at) {
         return index < bytes.size() ? static_cast<unsigned char>(bytes[index]) : 0U;
     };
     const unsigned lead = byte(at);
-    const std::size_t length = lead < 0x80                  ? 1
+    const std::size_t length = lead < 0x80                    ? 1
                                : lead >= 0xc2 && lead <= 0xdf ? 2
                                : lead >= 0xe0 && lead <= 0xef ? 3
                                : lead >= 0xf0 && lead <= 0xf4 ? 4
@@ -364,9 +364,9 @@ void describeLevels(Check& check, const Levels& levels, bool eightBit) {
         }
     }
     report.notes.push_back(peaks);
-    report.notes.push_back(levels.fullScale == 0 ? std::string("no value at full scale")
-                                                 : countOf(levels.fullScale, "value") +
-                                                       " at full scale (possible clipping)");
+    report.notes.push_back(levels.fullScale == 0
+                               ? std::string("no value at full scale")
+                               : countOf(levels.fullScale, "value") + " at full scale (possible clipping)");
 }
 
 // Reads the body as the player does with a device that granted the header's
@@ -426,10 +426,10 @@ bool checkHeader(Check& check) {
         valueAt[field] = check.placeNextToken();
         std::int32_t value = 0;
         if (!readHeaderNumber(check.input, value)) {
-            check.find(valueAt[field], true,
-                       key + " value: " +
-                           describeFailedNumber(check, valueAt[field], check.window.offset(),
-                                                "-2147483648..2147483647"));
+            check.find(
+                valueAt[field], true,
+                key + " value: " +
+                    describeFailedNumber(check, valueAt[field], check.window.offset(), "-2147483648..2147483647"));
             // The player blames the next key, which a failed stream cannot read.
             report.player = {0, describeMissingKey(headerKeys[field + 1], headerKeys[field + 1] == flagKey),
                              playerRejected};
@@ -459,7 +459,8 @@ bool checkHeader(Check& check) {
         check.find(valueAt[0], false, "SAMPLES " + std::to_string(frames) + ": nothing is played");
     }
     if (!canWriteFormat(bits)) {
-        check.find(valueAt[1], false, "BITSPERSAMPLE " + std::to_string(bits) + ": the player writes only 8 or 16 bits");
+        check.find(valueAt[1], false,
+                   "BITSPERSAMPLE " + std::to_string(bits) + ": the player writes only 8 or 16 bits");
     }
     if (!canWriteChannels(channels)) {
         check.find(valueAt[2], false, "CHANNELS " + std::to_string(channels) + ": a frame needs at least one channel");
@@ -565,8 +566,9 @@ std::string formatReport(const Report& report, const std::string& name, bool jso
             text += std::string(",\"") + numericKeys[field] +
                     "\":" + (report.values[field] ? std::to_string(*report.values[field]) : "null");
         }
-        text += ",\"NORMALIZED\":" +
-                (report.flagWord ? quoteJson(makeShowable(*report.flagWord, longestShown)) : "null") + "}\n";
+        text +=
+            ",\"NORMALIZED\":" + (report.flagWord ? quoteJson(makeShowable(*report.flagWord, longestShown)) : "null") +
+            "}\n";
     } else {
         text += describeHeader(report) + '\n';
     }

@@ -24,8 +24,8 @@
 
 #include "child_process.h"
 #include "command_line.h"
-#include "tool_files.h"
 #include "text_input.h"
+#include "tool_files.h"
 #include "wav_format.h"
 #include "wav_rendering.h"
 
@@ -43,8 +43,10 @@ struct Client {
 };
 
 Client paplay(const std::string& title) {
-    return {"paplay", "the sound server (paplay)",
-            {"paplay", "--latency-msec=200", "--client-name=dspfeed-play", "--stream-name=" + title}, 0.2};
+    return {"paplay",
+            "the sound server (paplay)",
+            {"paplay", "--latency-msec=200", "--client-name=dspfeed-play", "--stream-name=" + title},
+            0.2};
 }
 
 const Client aplay = {"aplay", "ALSA (aplay)", {"aplay", "-q", "--buffer-time=400000"}, 0.4};

@@ -118,11 +118,13 @@ int device::request(unsigned long code, int* value) {
         return 0;
     }
     // The format is settled first, then the channels, then the rate.
-    if (code == SNDCTL_DSP_CHANNELS && (wav ? canHoldInWav(sampleBytes(), *value, 1) : *value >= 1 && *value <= mostChannels)) {
+    if (code == SNDCTL_DSP_CHANNELS &&
+        (wav ? canHoldInWav(sampleBytes(), *value, 1) : *value >= 1 && *value <= mostChannels)) {
         channels = *value;
         return 0;
     }
-    if (code == SNDCTL_DSP_SPEED && (wav ? canHoldInWav(sampleBytes(), channels, *value) : *value >= 1 && *value <= highestRate)) {
+    if (code == SNDCTL_DSP_SPEED &&
+        (wav ? canHoldInWav(sampleBytes(), channels, *value) : *value >= 1 && *value <= highestRate)) {
         rate = *value;
         return 0;
     }

@@ -16,12 +16,12 @@ int openInput(const std::string& path, struct stat& status);
 // pipe, a terminal, a device, "-" for standard output) is written directly
 // and never removed.
 struct OutputFile {
-    std::string name;       // as the user gave it, for messages
+    std::string name;  // as the user gave it, for messages
     int descriptor = -1;
-    std::string temporary;  // the file being written, empty when writing directly
-    std::string target;     // what the temporary file will replace or become
-    bool seekable = false;  // a regular file, whose header can be written again
-    bool freshName = false; // the target's name is only a wish: a free one near it is taken
+    std::string temporary;   // the file being written, empty when writing directly
+    std::string target;      // what the temporary file will replace or become
+    bool seekable = false;   // a regular file, whose header can be written again
+    bool freshName = false;  // the target's name is only a wish: a free one near it is taken
 };
 
 // Opens the output named `path` ("-" for standard output). An output that is

@@ -47,7 +47,7 @@ int failReading(const Input& input, const std::string& reason) {
 std::string describeOpenError() {
     const std::string reason = sf_strerror(nullptr);
     return reason.find("SF_INFO struct incomplete") != std::string::npos ? "its header gives no valid sample rate"
-                                                                          : reason;
+                                                                         : reason;
 }
 
 // Floating-point samples keep their level: 1.0 is full scale, and what lies
@@ -79,9 +79,9 @@ sf_count_t readChunk(Input& input, std::vector<std::int16_t>& samples, std::vect
 // Counts the frames read; returns false when the output could not be written.
 bool writeStream(Input& input, int output, sf_count_t& total) {
     const auto channels = static_cast<std::size_t>(input.info.channels);
-    std::string text = "SAMPLES: " + std::to_string(input.info.frames) + "\nBITSPERSAMPLE: 16\nCHANNELS: " +
-                       std::to_string(channels) + "\nSAMPLERATE: " + std::to_string(input.info.samplerate) +
-                       "\nNORMALIZED: FALSE\n";
+    std::string text = "SAMPLES: " + std::to_string(input.info.frames) +
+                       "\nBITSPERSAMPLE: 16\nCHANNELS: " + std::to_string(channels) +
+                       "\nSAMPLERATE: " + std::to_string(input.info.samplerate) + "\nNORMALIZED: FALSE\n";
     std::vector<std::int16_t> samples(static_cast<std::size_t>(input.chunkFrames) * channels);
     std::vector<double> floats(input.isFloat ? samples.size() : 0);
     for (sf_count_t frames = 0; (frames = readChunk(input, samples, floats)) > 0; total += frames) {
@@ -116,8 +116,8 @@ int convert(const std::vector<std::string>& names) {
     // What the stream's header can say, and what the toolkit can play back
     // into a WAV file.
     if (input.info.frames > std::numeric_limits<std::int32_t>::max()) {
-        return failReading(input, std::to_string(input.info.frames) +
-                                      " frames, more than a stream can hold (2147483647)");
+        return failReading(input,
+                           std::to_string(input.info.frames) + " frames, more than a stream can hold (2147483647)");
     }
     if (!canHoldInWav(2, input.info.channels, input.info.samplerate)) {
         return failReading(input, std::to_string(input.info.channels) + " channels at " +

@@ -33,7 +33,8 @@ void putChunk(std::vector<unsigned char>& header, const char* id, std::uint32_t 
 void putFormatChunk(std::vector<unsigned char>& header, const WavFormat& format) {
     putChunk(header, "fmt ", 16);
     const std::size_t at = header.size();
-    const auto frameBytes = static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes);
+    const auto frameBytes =
+        static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes);
     header.resize(at + 16);
     putLittleEndian(&header[at], 1, 2);
     putLittleEndian(&header[at + 2], static_cast<std::uint64_t>(format.channels), 2);
@@ -85,7 +86,8 @@ std::vector<unsigned char> makeWavFileHeader(const WavFormat& format, std::uint6
     header.resize(header.size() + roomBytes);
     if (large) {
         unsigned char* room = &header[header.size() - roomBytes];
-        const auto frameBytes = static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes);
+        const auto frameBytes =
+            static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes);
         putLittleEndian(room, riffBytes, 8);
         putLittleEndian(room + 8, dataBytes, 8);
         putLittleEndian(room + 16, dataBytes / frameBytes, 8);

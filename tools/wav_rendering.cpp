@@ -63,8 +63,8 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
     if (pipe2(pipe, O_CLOEXEC) != 0) {
         return failWriting(tool, output, errno);
     }
-    const pid_t player = startProcess({parts.player}, {"LD_PRELOAD=" + parts.bridge, "DSPFEED_BRIDGE_FORMAT=wav"},
-                                      input, pipe[1]);
+    const pid_t player =
+        startProcess({parts.player}, {"LD_PRELOAD=" + parts.bridge, "DSPFEED_BRIDGE_FORMAT=wav"}, input, pipe[1]);
     const int startError = errno;
     close(pipe[1]);
     if (player < 0) {
@@ -84,9 +84,9 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
     int writeError = 0;
     std::uint64_t dataBytes = 0;
     if (sound) {
-        const std::vector<unsigned char> header = output.seekable
-                                                      ? makeWavFileHeader(format, 0)
-                                                      : std::vector<unsigned char>(streamHeader, std::end(streamHeader));
+        const std::vector<unsigned char> header =
+            output.seekable ? makeWavFileHeader(format, 0)
+                            : std::vector<unsigned char>(streamHeader, std::end(streamHeader));
         writeError = writeAll(output.descriptor, header.data(), header.size()) ? 0 : errno;
         if (writeError == 0) {
             writeError = copySound(pipe[0], output.descriptor, dataBytes);
