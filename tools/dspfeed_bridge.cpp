@@ -49,21 +49,30 @@ int channels = 1;
 int rate = 8000;
 bool headerSent = false;
 int failure = 0;  // the errno of a failed hand-over, which every later write reports
-std::vector<unsigned char> gathered;
+std::vector<unsigned char> gathered;  // its first gatheredBytes are waiting to go out
+std::size_t gatheredBytes = 0;
 std::size_t gatherBytes = gatherLimit;
 
 int sampleBytes() {
     return format == AFMT_U8 ? 1 : 2;
 }
 
+void gather(const void* bytes, std::size_t count) {
+    if (gatheredBytes + count > gathered.size()) {
+        gathered.resize(gatheredBytes + count);
+    }
+    std::memcpy(gathered.data() + gatheredBytes, bytes, count);
+    gatheredBytes += count;
+}
+
 void gatherHeader() {
     if (!wav) {
         const std::string line = std::string("dspfeed-pcm ") + (format == AFMT_U8 ? "u8 " : "s16le ") +
                                  std::to_string(rate) + " " + std::to_string(channels) + "\n";
-        gathered.insert(gathered.end(), line.begin(), line.end());
+        gather(line.data(), line.size());
     }
     const std::vector<unsigned char> header = makeWavStreamHeader({sampleBytes(), channels, rate});
-    gathered.insert(gathered.end(), header.begin(), header.end());
+    gather(header.data(), header.size());
     headerSent = true;
 }
 
@@ -84,10 +93,10 @@ bool writeAll(const unsigned char* bytes, std::size_t count) {
 }
 
 bool handOver() {
-    if (failure == 0 && !gathered.empty()) {
-        writeAll(gathered.data(), gathered.size());
+    if (failure == 0 && gatheredBytes > 0) {
+        writeAll(gathered.data(), gatheredBytes);
     }
-    gathered.clear();
+    gatheredBytes = 0;
     return failure == 0;
 }
 
@@ -107,7 +116,7 @@ int device::open(const char* /*function*/, int /*flags*/) {
     (void)std::signal(SIGPIPE, SIG_IGN);
     const char* chosen = std::getenv("DSPFEED_BRIDGE_FORMAT");
     wav = chosen != nullptr && std::strcmp(chosen, "wav") == 0;
-    gathered.reserve(gatherLimit + wavStreamHeaderBytes);
+    gathered.resize(gatherLimit + wavStreamHeaderBytes);
     return output;
 }
 
@@ -143,9 +152,8 @@ ssize_t device::write(const void* bytes, size_t count) {
         errno = failure;
         return -1;
     }
-    const auto* data = static_cast<const unsigned char*>(bytes);
-    gathered.insert(gathered.end(), data, data + count);
-    if (gathered.size() >= gatherBytes && !handOver()) {
+    gather(bytes, count);
+    if (gatheredBytes >= gatherBytes && !handOver()) {
         errno = failure;
         return -1;
     }
@@ -168,7 +176,7 @@ bool device::owns(int descriptor) {
 // gathered goes out, so that nothing it already wrote is held back.
 extern "C" ssize_t read(int descriptor, void* bytes, size_t count) {
     static auto* real = findReal<ssize_t(int, void*, size_t)>("read");
-    if (descriptor == 0 && output >= 0 && !gathered.empty()) {
+    if (descriptor == 0 && output >= 0 && gatheredBytes > 0) {
         pollfd input{0, POLLIN, 0};
         if (poll(&input, 1, 0) == 0) {
             handOver();
