@@ -48,7 +48,7 @@ int format = AFMT_U8;  // OSS's defaults until asked
 int channels = 1;
 int rate = 8000;
 bool headerSent = false;
-int failure = 0;  // the errno of a failed hand-over, which every later write reports
+int failure = 0;                      // the errno of a failed hand-over, which every later write reports
 std::vector<unsigned char> gathered;  // its first gatheredBytes are waiting to go out
 std::size_t gatheredBytes = 0;
 std::size_t gatherBytes = gatherLimit;
