@@ -131,6 +131,17 @@ sleep 0.5
 ! kill -0 -- "-$group" 2>/dev/null && [ "$(cat interrupted.status)" = 130 ] ||
     fail "Ctrl-C: status $(cat interrupted.status 2>/dev/null), processes left: $(ps -o pid=,comm= -g "$group")"
 echo "ok pulseaudio Ctrl-C during playback: status 130, no process left"
+# On a terminal the progress line shows what has been played: never ahead of
+# the time since the start, and not far behind it.
+started=$EPOCHREALTIME
+script -qfec "$tools/dspfeed-play s16-stereo-48k-short.txt" /dev/null </dev/null |
+    while IFS= read -r -d $'\r' line; do echo "$EPOCHREALTIME ${line//$'\n'/}"; done >progress.log
+awk -v started="$started" '$3 ~ /^[0-9]+:[0-9][0-9]:[0-9][0-9]$/ && $4 == "of" {
+        played = substr($6, 2) / 100 * 2; elapsed = $1 - started; shown++
+        if (played > elapsed || (played < 1.999 && played < elapsed - 1)) { print "at " elapsed " s: " $0; exit 1 } }
+    END { if (shown < 4) { print shown " progress lines"; exit 1 } }' progress.log >progress.bad ||
+    fail "the progress line: $(cat progress.bad)"
+echo "ok pulseaudio progress on a terminal: $(grep -c 'of 0:00:02' progress.log) lines, never ahead of the sound"
 # The bare player through PulseAudio's own OSS emulation, as the README
 # offers it: every sample unchanged too, but with a capture stream on the
 # default source, and with the silences it inserts when the machine is busy.
