@@ -108,7 +108,7 @@ template <typename Number>
         anyDigit = true;
         // Past the range the digits are still taken, as the library takes them.
         if (!outOfRange) {
-            magnitude = magnitude * decimalBase + static_cast<unsigned>(character - '0');
+            magnitude = (magnitude * decimalBase) + static_cast<unsigned>(character - '0');
             outOfRange = magnitude > largest;
         }
         character = buffer.snextc();
@@ -145,7 +145,7 @@ int countLeadingDigits(Word characters) {
 // group, to the upper half, which the shift brings down.
 template <int HalfBits, Word HalfMask, Word LowerPower>
 Word combineNeighbours(Word lanes) {
-    constexpr Word multiplier = LowerPower * (Word{1} << HalfBits) + 1;
+    constexpr Word multiplier = (LowerPower * (Word{1} << HalfBits)) + 1;
     return ((lanes & HalfMask) * multiplier) >> HalfBits;
 }
 
@@ -184,7 +184,7 @@ inline const char* takeDigits(const char* from, const char* end, unsigned long l
     const char* const held = next + std::min(end - next, mostDigitsHeld);
     magnitude = 0;
     for (; next < held && isDigit(*next); ++next) {
-        magnitude = magnitude * decimalBase + static_cast<unsigned>(*next - '0');
+        magnitude = (magnitude * decimalBase) + static_cast<unsigned>(*next - '0');
     }
     const char* const significant = next;
     while (next < end && isDigit(*next)) {

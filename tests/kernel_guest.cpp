@@ -79,7 +79,7 @@ int make(long frames, int bits, int channels, int rate, const char* streamPath, 
 volatile std::sig_atomic_t stopped = 0;
 
 int record(const char* expectedPath, int bits, int channels, int rate) {
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = [](int) { stopped = 1; };
     sigaction(SIGTERM, &action, nullptr);
     int format = formatOf(bits);

@@ -188,7 +188,7 @@ int waitForProcess(pid_t child) {
 }
 
 void stopOnSignals() {
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_handler = stopEverything;
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {

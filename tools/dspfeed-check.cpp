@@ -607,7 +607,7 @@ int checkAndReport(const std::string& path, bool json) {
         std::fprintf(stderr, "dspfeed-check: cannot write the report: %s\n", std::strerror(errno));
         return exitUnreadable;
     }
-    struct stat status {};
+    struct stat status = {};
     const int descriptor = openInput(path, status);
     if (descriptor < 0) {
         std::fprintf(stderr, "dspfeed-check: cannot read %s: %s\n", makeShowable(path).c_str(), std::strerror(errno));

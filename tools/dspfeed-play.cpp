@@ -112,7 +112,7 @@ std::string count(long long number, const char* thing) {
 // The stream's length, read ahead from a regular file; a pipe cannot be read
 // twice. Returns the seconds, or -1 when they cannot be told.
 double lookAhead(const Stream& stream) {
-    struct stat status {};
+    struct stat status = {};
     const off_t offset = lseek(stream.input, 0, SEEK_CUR);
     if (fstat(stream.input, &status) != 0 || !S_ISREG(status.st_mode) || offset < 0) {
         return -1;
@@ -275,7 +275,7 @@ int play(std::string via, const char* name) {
         if (stream.title.size() > 4 && stream.title.ends_with(".txt")) {
             stream.title.resize(stream.title.size() - 4);
         }
-        struct stat status {};
+        struct stat status = {};
         stream.input = openInput(stream.name, status);
         if (stream.input < 0) {
             std::fprintf(stderr, "dspfeed-play: cannot read %s: %s\n", stream.name.c_str(), std::strerror(errno));

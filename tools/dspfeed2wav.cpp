@@ -20,7 +20,7 @@ namespace {
 
 int render(const std::vector<std::string>& names) {
     stopOnSignals();
-    struct stat inputStatus {};
+    struct stat inputStatus = {};
     const int input = openInput(names[0], inputStatus);
     if (input < 0) {
         std::fprintf(stderr, "dspfeed2wav: cannot read %s: %s\n", names[0].c_str(), std::strerror(errno));

@@ -95,7 +95,7 @@ int openInput(const std::string& path, struct stat& status) {
 
 std::string openOutput(const std::string& path, const struct stat* input, OutputFile& output) {
     output.name = path == "-" ? "standard output" : path;
-    struct stat status {};
+    struct stat status = {};
     const bool exists = path == "-" ? fstat(1, &status) == 0 : stat(path.c_str(), &status) == 0;
     if (!exists && (path == "-" || errno != ENOENT)) {
         return describeError(errno);

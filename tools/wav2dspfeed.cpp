@@ -101,7 +101,7 @@ bool writeStream(Input& input, int output, sf_count_t& total) {
 int convert(const std::vector<std::string>& names) {
     Input input;
     input.name = names[0] == "-" ? "standard input" : names[0];
-    struct stat status {};
+    struct stat status = {};
     const int descriptor = openInput(names[0], status);
     if (descriptor < 0) {
         return failReading(input, std::strerror(errno));
