@@ -44,36 +44,37 @@ bool writeFrame(int descriptor, const unsigned char* bytes, std::size_t count) {
     return true;
 }
 
-// Reads one frame's values into the buffer as the device's samples: the low
-// byte of each value for unsigned 8-bit, the value in host byte order for
-// signed 16-bit. The frame is complete unless an extraction failed, which end
-// of input alone is not: a last value that ends the input is still whole.
-bool readFrame(unsigned char* frame, std::int32_t channels, std::size_t sampleBytes) {
-    for (std::int32_t channel = 0; channel < channels; ++channel) {
-        std::int16_t value = 0;
-        // A failed stream consumes nothing more, so the rest of the frame can
-        // only fail too; stopping here spares a huge frame's worth of reads.
-        if (!readSample(std::cin, value)) {
-            return false;
-        }
-        unsigned char* sample = frame + (static_cast<std::size_t>(channel) * sampleBytes);
-        if (sampleBytes == 1) {
-            *sample = static_cast<unsigned char>(value);  // the low byte, by the rules of unsigned conversion
-        } else {
-            std::memcpy(sample, &value, sizeof value);
+// Reads one frame's values into the buffer and lays them out as the device's
+// samples: each value in host byte order for signed 16-bit, packed down to
+// its low byte for unsigned 8-bit. The frame is complete unless an
+// extraction failed, which end of input alone is not: a last value that ends
+// the input is still whole. A failed stream consumes nothing more, so the
+// rest of the frame could only fail too; the reading stops there, which
+// spares a huge frame's worth of reads.
+bool readFrame(std::int16_t* frame, std::size_t channels, bool eightBit) {
+    if (!readSamples(std::cin, frame, channels)) {
+        return false;
+    }
+    if (eightBit) {
+        // Byte i lies within value i / 2, which has been packed already.
+        auto* bytes = reinterpret_cast<unsigned char*>(frame);
+        for (std::size_t channel = 0; channel < channels; ++channel) {
+            bytes[channel] = static_cast<unsigned char>(frame[channel]);  // the low byte, by unsigned conversion
         }
     }
     return true;
 }
 
-int streamFrames(int descriptor, const PlaybackSettings& settings, unsigned char* frame, std::size_t frameBytes,
-                 std::size_t sampleBytes) {
+int streamFrames(int descriptor, const PlaybackSettings& settings, std::int16_t* frame, std::size_t frameBytes) {
+    const auto channels = static_cast<std::size_t>(settings.channels);
+    const bool eightBit = settings.bitsPerSample == 8;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(frame);
     for (std::int32_t index = 0; index < settings.sampleCount; ++index) {
-        if (!readFrame(frame, settings.channels, sampleBytes)) {
+        if (!readFrame(frame, channels, eightBit)) {
             std::cerr << brokenInputMessage << '\n';
             return exitPlayed;
         }
-        if (!writeFrame(descriptor, frame, frameBytes)) {
+        if (!writeFrame(descriptor, bytes, frameBytes)) {
             std::cerr << "Error writing to /dev/dsp" << '\n';
             return exitDeviceFailed;
         }
@@ -87,14 +88,14 @@ int playFrames(int descriptor, const PlaybackSettings& settings) {
     // The device setup only lets 8 or 16 bits and at least one channel
     // through, so the byte count is positive; computed in size_t it cannot
     // overflow for any channel count an int32 can hold.
-    const std::size_t sampleBytes = settings.bitsPerSample == 8 ? 1 : 2;
-    const std::size_t frameBytes = static_cast<std::size_t>(settings.channels) * sampleBytes;
-    std::unique_ptr<unsigned char[]> frame(new (std::nothrow) unsigned char[frameBytes]);
+    const auto channels = static_cast<std::size_t>(settings.channels);
+    const std::size_t frameBytes = channels * (settings.bitsPerSample == 8 ? 1 : 2);
+    std::unique_ptr<std::int16_t[]> frame(new (std::nothrow) std::int16_t[channels]);
     int status = exitRejected;
     if (frame == nullptr) {
         std::cerr << "Error allocating frame buffer" << '\n';
     } else {
-        status = streamFrames(descriptor, settings, frame.get(), frameBytes, sampleBytes);
+        status = streamFrames(descriptor, settings, frame.get(), frameBytes);
     }
     // The buffer goes first, then the device.
     frame.reset();

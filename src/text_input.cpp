@@ -194,46 +194,71 @@ inline const char* takeDigits(const char* from, const char* end, unsigned long l
     return next;
 }
 
-// A decimal integer taken exactly as the standard extraction takes it for a
+// How a number at some place in what the stream buffer has read ahead came out.
+enum class Taken : std::uint8_t { number, failure, beyond };
+
+// Takes a decimal integer exactly as the standard extraction takes it for a
 // signed type in the classic locale: whitespace skipped, an optional sign,
-// then every digit that follows, however many. A token that lies wholly in
-// what the stream buffer has read ahead is taken from there directly, which
-// is many times cheaper than the locale's number parser; one that may run
-// past it takes the general path.
+// then every digit that follows, however many. It is taken from [next, end),
+// and `next` moves past it, when the character that ends it is there too;
+// otherwise it may run on past what was read ahead, and `next` stays.
 template <typename Number>
-bool extractNumber(std::istream& input, Number& value) {
-    if (!input.good()) {
-        return extractNumberSlowly(input, value);
+Taken takeNumber(const char*& next, const char* end, Number& value) {
+    const char* cursor = next;
+    while (cursor < end && isSpace(*cursor)) {
+        ++cursor;
     }
-    std::streambuf& buffer = *input.rdbuf();
-    const char* const start = ReadAhead::next(buffer);
-    const char* const end = ReadAhead::end(buffer);
-    const char* next = start;
-    while (next < end && isSpace(*next)) {
-        ++next;
+    if (cursor == end) {
+        return Taken::beyond;
     }
-    if (next == end) {
-        return extractNumberSlowly(input, value);
+    const bool negative = *cursor == '-';
+    if (negative || *cursor == '+') {
+        ++cursor;
     }
-    const bool negative = *next == '-';
-    if (negative || *next == '+') {
-        ++next;
-    }
-    const char* const digits = next;
+    const char* const digits = cursor;
     unsigned long long magnitude = 0;
     bool tooMany = false;
-    next = takeDigits(next, end, magnitude, tooMany);
-    // Only a character that ends the token proves it ended here.
-    if (next == end) {
-        return extractNumberSlowly(input, value);
+    cursor = takeDigits(cursor, end, magnitude, tooMany);
+    if (cursor == end) {
+        return Taken::beyond;
     }
-    ReadAhead::consume(buffer, static_cast<int>(next - start));
+    next = cursor;
     const bool outOfRange = tooMany || magnitude > findLargest<Number>(negative);
-    const std::ios::iostate state = storeNumber(value, negative, next != digits, outOfRange, magnitude);
-    if (state != std::ios::goodbit) {
-        input.setstate(state);
+    return storeNumber(value, negative, cursor != digits, outOfRange, magnitude) == std::ios::goodbit ? Taken::number
+                                                                                                      : Taken::failure;
+}
+
+// Reads up to `count` numbers, by the rules of takeNumber, stopping at the
+// first that fails. Those that lie wholly in what the stream buffer has read
+// ahead are taken from there directly, which is many times cheaper than the
+// locale's number parser; one that may run past it takes the general path.
+template <typename Number>
+bool extractNumbers(std::istream& input, Number* values, std::size_t count) {
+    for (std::size_t index = 0; index < count;) {
+        if (input.good()) {
+            std::streambuf& buffer = *input.rdbuf();
+            const char* const start = ReadAhead::next(buffer);
+            const char* const end = ReadAhead::end(buffer);
+            const char* next = start;
+            Taken taken = Taken::number;
+            while (index < count && (taken = takeNumber(next, end, values[index])) == Taken::number) {
+                ++index;
+            }
+            ReadAhead::consume(buffer, static_cast<int>(next - start));
+            if (taken == Taken::failure) {
+                input.setstate(std::ios::failbit);
+                return false;
+            }
+            if (index == count) {
+                return true;
+            }
+        }
+        if (!extractNumberSlowly(input, values[index])) {
+            return false;
+        }
+        ++index;
     }
-    return state == std::ios::goodbit;
+    return true;
 }
 
 }  // namespace
@@ -263,11 +288,15 @@ bool isTrueFlag(const std::string& word) {
 }
 
 bool readHeaderNumber(std::istream& input, std::int32_t& value) {
-    return extractNumber(input, value);
+    return extractNumbers(input, &value, 1);
 }
 
 bool readSample(std::istream& input, std::int16_t& value) {
-    return extractNumber(input, value);
+    return extractNumbers(input, &value, 1);
+}
+
+bool readSamples(std::istream& input, std::int16_t* values, std::size_t count) {
+    return extractNumbers(input, values, count);
 }
 
 std::string describeMissingKey(const std::string& key, bool isFlag) {

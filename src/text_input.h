@@ -38,6 +38,10 @@ bool isTrueFlag(const std::string& word);
 bool readHeaderNumber(std::istream& input, std::int32_t& value);
 bool readSample(std::istream& input, std::int16_t& value);
 
+// The next `count` sample values, as many readSample calls would read them:
+// false at the first that fails, which ends the reading.
+bool readSamples(std::istream& input, std::int16_t* values, std::size_t count);
+
 // What the player says of a key token that did not match: the numeric fields
 // name the key bare, the flag quotes it.
 std::string describeMissingKey(const std::string& key, bool isFlag);
