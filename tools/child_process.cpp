@@ -25,8 +25,13 @@ constexpr int mostChildren = 8;
 volatile pid_t children[mostChildren];
 char unfinishedFile[PATH_MAX];
 
+// Whether a child has yet to end; one that has ended is reaped.
+bool isRunning(pid_t child) {
+    return child > 0 && waitpid(child, nullptr, WNOHANG) == 0;
+}
+
 // Passes the signal on and waits for the children to end, so that none is
-// left behind; one still running after 0.4 s is killed.
+// left behind: up to 0.4 s, after which those still running are killed.
 void stopEverything(int signal) {
     for (const volatile pid_t& child : children) {
         if (child > 0) {
@@ -37,21 +42,21 @@ void stopEverything(int signal) {
         unlink(unfinishedFile);
     }
     constexpr timespec pause{0, 10'000'000};
-    for (int wait = 0; wait <= 40; ++wait) {
-        bool running = false;
-        for (volatile pid_t& child : children) {
-            if (child > 0 && waitpid(child, nullptr, WNOHANG) == 0) {
-                running = true;
-                if (wait == 40) {
-                    kill(child, SIGKILL);
-                    waitpid(child, nullptr, 0);
-                }
-            }
+    for (int tries = 0; tries < 40; ++tries) {
+        bool anyRunning = false;
+        for (const volatile pid_t& child : children) {
+            anyRunning = isRunning(child) || anyRunning;
         }
-        if (!running) {
-            break;
+        if (!anyRunning) {
+            _exit(128 + signal);
         }
         nanosleep(&pause, nullptr);
+    }
+    for (const volatile pid_t& child : children) {
+        if (isRunning(child)) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
     }
     _exit(128 + signal);
 }
