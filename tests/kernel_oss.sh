@@ -15,9 +15,12 @@ fail() {
     exit 1
 }
 command -v qemu-system-x86_64 >/dev/null || fail "qemu-system-x86_64 is missing: install qemu-system-x86"
-busybox=$(command -v busybox) && "$busybox" --list | grep -qx insmod || fail "busybox is missing: install busybox-static"
-package=$(ls "$cache"/linux-image-*.deb 2>/dev/null | head -n 1) ||
-    fail "no kernel package in $cache: run tests/install-test-packages"
+# (grep reads busybox's list to its end: a closed pipe would fail the check.)
+busybox=$(command -v busybox) && "$busybox" --list | grep -x insmod >/dev/null ||
+    fail "busybox is missing: install busybox-static"
+packages=("$cache"/linux-image-*.deb)
+package=${packages[0]}
+[ -e "$package" ] || fail "no kernel package in $cache: run tests/install-test-packages"
 kernel=$cache/$(basename "$package" .deb)
 if [ ! -d "$kernel" ]; then
     rm -rf "$kernel.part"
