@@ -17,18 +17,27 @@
 //                    for a tool that writes it into a file
 // Frames are gathered into writes of at most 4 KiB or 20 ms of sound, and
 // what is gathered goes out whenever the player is about to wait for input,
-// so that live input stays live. A downstream that fails reaches the player
-// as a failed write, never as SIGPIPE.
+// so that live input stays live. A client whose pipe already holds a second
+// of sound loses nothing when frames wait longer: the bridge then gathers up
+// to 64 KiB (at most a quarter of a pipe that holds two seconds or more),
+// and sleeps until the pipe has room for them, so that the player wakes a
+// few times a second instead of at every read the client makes.
+// A downstream that fails reaches the player as a failed write, never as
+// SIGPIPE.
 #include <linux/soundcard.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device_interposition.h"
@@ -38,6 +47,8 @@ namespace {
 
 constexpr std::size_t gatherLimit = 4096;
 constexpr int gathersPerSecond = 50;  // 20 ms
+constexpr std::size_t suppliedGatherLimit = 1 << 16;
+constexpr int clientPipeBytes = 1 << 20;  // asked for: 5.5 s at 48 kHz 16-bit stereo
 // What a sound server's clients take.
 constexpr int mostChannels = 32;
 constexpr int highestRate = 384000;
@@ -51,7 +62,10 @@ bool headerSent = false;
 int failure = 0;                      // the errno of a failed hand-over, which every later write reports
 std::vector<unsigned char> gathered;  // its first gatheredBytes are waiting to go out
 std::size_t gatheredBytes = 0;
-std::size_t gatherBytes = gatherLimit;
+std::size_t gatherBytes = gatherLimit;  // what is gathered before it goes out
+std::size_t liveGatherBytes = gatherLimit;
+std::size_t suppliedGatherBytes = 0;  // 0: the client's pipe is never paced
+int clientPipeCapacity = 0;
 
 int sampleBytes() {
     return format == AFMT_U8 ? 1 : 2;
@@ -92,8 +106,29 @@ bool writeAll(const unsigned char* bytes, std::size_t count) {
     return true;
 }
 
+int countBytesPerSecond() {
+    return rate * channels * sampleBytes();
+}
+
+// Waits until the client's pipe has room for what is gathered, as the client
+// plays what it holds, and settles how much to gather next.
+void paceClient() {
+    static auto* realIoctl = findReal<int(int, unsigned long, ...)>("ioctl");
+    int waiting = 0;
+    if (suppliedGatherBytes == 0 || realIoctl(output, FIONREAD, &waiting) != 0) {
+        return;
+    }
+    const auto overflow = static_cast<double>(waiting) + static_cast<double>(gatheredBytes) - clientPipeCapacity;
+    if (overflow > 0) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(overflow / countBytesPerSecond()));
+    }
+    const bool wellSupplied = waiting + gatheredBytes >= static_cast<std::size_t>(countBytesPerSecond());
+    gatherBytes = wellSupplied ? suppliedGatherBytes : liveGatherBytes;
+}
+
 bool handOver() {
     if (failure == 0 && gatheredBytes > 0) {
+        paceClient();
         writeAll(gathered.data(), gatheredBytes);
     }
     gatheredBytes = 0;
@@ -116,7 +151,12 @@ int device::open(const char* /*function*/, int /*flags*/) {
     (void)std::signal(SIGPIPE, SIG_IGN);
     const char* chosen = std::getenv("DSPFEED_BRIDGE_FORMAT");
     wav = chosen != nullptr && std::strcmp(chosen, "wav") == 0;
-    gathered.resize(gatherLimit + wavStreamHeaderBytes);
+    // A client plays in real time, and a larger pipe lets it hold more.
+    if (!wav) {
+        (void)fcntl(output, F_SETPIPE_SZ, clientPipeBytes);
+        clientPipeCapacity = std::max(fcntl(output, F_GETPIPE_SZ), 0);
+    }
+    gathered.resize(suppliedGatherLimit + wavStreamHeaderBytes);
     return output;
 }
 
@@ -145,7 +185,12 @@ ssize_t device::write(const void* bytes, size_t count) {
     if (!headerSent) {
         const std::size_t frameBytes = static_cast<std::size_t>(channels) * static_cast<std::size_t>(sampleBytes());
         const std::size_t twentyMilliseconds = frameBytes * static_cast<std::size_t>(rate / gathersPerSecond);
-        gatherBytes = std::max(frameBytes, std::min(gatherLimit, twentyMilliseconds));
+        liveGatherBytes = std::max(frameBytes, std::min(gatherLimit, twentyMilliseconds));
+        gatherBytes = liveGatherBytes;
+        const auto capacity = static_cast<std::size_t>(clientPipeCapacity);
+        if (capacity >= 2 * static_cast<std::size_t>(countBytesPerSecond())) {
+            suppliedGatherBytes = std::max(liveGatherBytes, std::min(suppliedGatherLimit, capacity / 4));
+        }
         gatherHeader();
     }
     if (failure != 0) {
