@@ -87,8 +87,13 @@ echo "ok dspfeed-play --via alsa: every value of $(basename "$example") reached 
 rm "$HOME/.asoundrc"
 
 # A downstream that goes away is a failed write for the player, not SIGPIPE.
+# (Ten seconds of sound: more than the client's pipe of 1 MiB holds.)
+{
+    echo "SAMPLES: 480000 BITSPERSAMPLE: 16 CHANNELS: 2 SAMPLERATE: 48000 NORMALIZED: FALSE"
+    awk 'BEGIN { for (i = 0; i < 480000; i++) print "0 0" }'
+} >ten-seconds.txt
 status=0
-LD_PRELOAD=$DSPFEED_BRIDGE_LIBRARY "$DSPFEED" <"$root/examples/fifth-48k-s16-stereo.txt" 2>dead.err | head -c 1 >/dev/null ||
+LD_PRELOAD=$DSPFEED_BRIDGE_LIBRARY "$DSPFEED" <ten-seconds.txt 2>dead.err | head -c 1 >/dev/null ||
     status=${PIPESTATUS[0]}
 [ "$status" -eq 255 ] && [ "$(cat dead.err)" = "Error writing to /dev/dsp" ] ||
     fail "bridge with a dead downstream: status $status, said '$(cat dead.err)'"
