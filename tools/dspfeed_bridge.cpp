@@ -106,8 +106,13 @@ bool writeAll(const unsigned char* bytes, std::size_t count) {
     return true;
 }
 
-int countBytesPerSecond() {
-    return rate * channels * sampleBytes();
+// In size_t: a WAV file may hold more than an int's worth of bytes a second.
+std::size_t countFrameBytes() {
+    return static_cast<std::size_t>(channels) * static_cast<std::size_t>(sampleBytes());
+}
+
+std::size_t countBytesPerSecond() {
+    return countFrameBytes() * static_cast<std::size_t>(rate);
 }
 
 // Waits until the client's pipe has room for what is gathered, as the client
@@ -120,9 +125,10 @@ void paceClient() {
     }
     const auto overflow = static_cast<double>(waiting) + static_cast<double>(gatheredBytes) - clientPipeCapacity;
     if (overflow > 0) {
-        std::this_thread::sleep_for(std::chrono::duration<double>(overflow / countBytesPerSecond()));
+        std::this_thread::sleep_for(
+            std::chrono::duration<double>(overflow / static_cast<double>(countBytesPerSecond())));
     }
-    const bool wellSupplied = waiting + gatheredBytes >= static_cast<std::size_t>(countBytesPerSecond());
+    const bool wellSupplied = static_cast<std::size_t>(waiting) + gatheredBytes >= countBytesPerSecond();
     gatherBytes = wellSupplied ? suppliedGatherBytes : liveGatherBytes;
 }
 
@@ -183,12 +189,12 @@ int device::request(unsigned long code, int* value) {
 
 ssize_t device::write(const void* bytes, size_t count) {
     if (!headerSent) {
-        const std::size_t frameBytes = static_cast<std::size_t>(channels) * static_cast<std::size_t>(sampleBytes());
+        const std::size_t frameBytes = countFrameBytes();
         const std::size_t twentyMilliseconds = frameBytes * static_cast<std::size_t>(rate / gathersPerSecond);
         liveGatherBytes = std::max(frameBytes, std::min(gatherLimit, twentyMilliseconds));
         gatherBytes = liveGatherBytes;
         const auto capacity = static_cast<std::size_t>(clientPipeCapacity);
-        if (capacity >= 2 * static_cast<std::size_t>(countBytesPerSecond())) {
+        if (capacity >= 2 * countBytesPerSecond()) {
             suppliedGatherBytes = std::max(liveGatherBytes, std::min(suppliedGatherLimit, capacity / 4));
         }
         gatherHeader();
