@@ -24,15 +24,34 @@ namespace {
 constexpr int mostChildren = 8;
 volatile pid_t children[mostChildren];
 char unfinishedFile[PATH_MAX];
+volatile sig_atomic_t lineOpen = 0;
 
 // Whether a child has yet to end; one that has ended is reaped.
 bool isRunning(pid_t child) {
     return child > 0 && waitpid(child, nullptr, WNOHANG) == 0;
 }
 
+// Ends the tool by the signal itself, as shells expect of a program that
+// stops on one: a shell loop stops at Ctrl-C only when its command did.
+[[noreturn]] void dieBy(int signal) {
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, signal);
+    raise(signal);
+    sigprocmask(SIG_UNBLOCK, &blocked, nullptr);
+    _exit(128 + signal);
+}
+
 // Passes the signal on and waits for the children to end, so that none is
 // left behind: up to 0.4 s, after which those still running are killed.
 void stopEverything(int signal) {
+    if (lineOpen != 0) {
+        (void)write(2, "\n", 1);  // the shell's prompt goes on a line of its own
+    }
     for (const volatile pid_t& child : children) {
         if (child > 0) {
             kill(child, signal);
@@ -48,7 +67,7 @@ void stopEverything(int signal) {
             anyRunning = isRunning(child) || anyRunning;
         }
         if (!anyRunning) {
-            _exit(128 + signal);
+            dieBy(signal);
         }
         nanosleep(&pause, nullptr);
     }
@@ -58,7 +77,7 @@ void stopEverything(int signal) {
             waitpid(child, nullptr, 0);
         }
     }
-    _exit(128 + signal);
+    dieBy(signal);
 }
 
 bool isFile(const std::string& path) {
@@ -203,6 +222,10 @@ void stopOnSignals() {
         sigaction(signal, &action, nullptr);
     }
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+void endLineOnSignal(bool open) {
+    lineOpen = open ? 1 : 0;
 }
 
 void removeOnSignal(const std::string& path) {

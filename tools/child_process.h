@@ -32,11 +32,14 @@ bool isOnPath(const std::string& program);
 int waitForProcess(pid_t child);
 
 // From now on SIGINT, SIGTERM and SIGHUP pass to every child still running,
-// remove the file named by removeOnSignal, and end the tool with 128 and the
-// signal's number: 130, 143 and 129.
+// remove the file named by removeOnSignal, and then end the tool by the same
+// signal, which a shell reports as 130, 143 and 129.
 void stopOnSignals();
 // The unfinished file a signal removes; empty for none.
 void removeOnSignal(const std::string& path);
+// Whether a line on standard error is unfinished (a progress line), which a
+// signal ends first.
+void endLineOnSignal(bool open);
 
 // The exit statuses the tools share with the player.
 constexpr int exitUsage = 2;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -22,6 +23,29 @@ inline bool readNames(int argc, char** argv, std::vector<std::string>& names) {
         }
     }
     return true;
+}
+
+// GNU's --help and --version, wherever they come before "--": the usage
+// line and what the tool does, or its version, go to standard output, and
+// `status` becomes 0, or 2 when they cannot be written. Returns whether one
+// was asked for.
+inline bool answerHelpOrVersion(int argc, char** argv, const char* usage, const char* purpose, int& status) {
+    const char* tool = usage + std::strlen("usage: ");
+    const int toolLength = static_cast<int>(std::strcspn(tool, " \n"));
+    for (int next = 1; next < argc && std::strcmp(argv[next], "--") != 0; ++next) {
+        const bool help = std::strcmp(argv[next], "--help") == 0;
+        if (help || std::strcmp(argv[next], "--version") == 0) {
+            if (help) {
+                std::printf("%s%s\nEvery option and message is in its manual: man %.*s\n", usage, purpose, toolLength,
+                            tool);
+            } else {
+                std::printf("%.*s (dspfeed) %s\n", toolLength, tool, DSPFEED_VERSION);
+            }
+            status = std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 2;
+            return true;
+        }
+    }
+    return false;
 }
 
 // Runs a tool's work; running out of memory ends it with a message and

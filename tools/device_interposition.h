@@ -68,9 +68,13 @@ int interceptOpen(const char* function, int directory, const char* path, int fla
 
 }  // namespace
 
+// Built with hidden visibility, the library exports these alone, and calls
+// the device's functions directly: one of them runs for every frame.
+#define DEVICE_EXPORT __attribute__((visibility("default")))
+
 extern "C" {
 
-int open(const char* path, int flags, ...) {
+DEVICE_EXPORT int open(const char* path, int flags, ...) {
     va_list arguments;
     va_start(arguments, flags);
     const mode_t mode = modeArgument(flags, arguments);
@@ -78,7 +82,7 @@ int open(const char* path, int flags, ...) {
     return interceptOpen("open", AT_FDCWD, path, flags, mode);
 }
 
-int open64(const char* path, int flags, ...) {
+DEVICE_EXPORT int open64(const char* path, int flags, ...) {
     va_list arguments;
     va_start(arguments, flags);
     const mode_t mode = modeArgument(flags, arguments);
@@ -86,7 +90,7 @@ int open64(const char* path, int flags, ...) {
     return interceptOpen("open64", AT_FDCWD, path, flags, mode);
 }
 
-int openat(int directory, const char* path, int flags, ...) {
+DEVICE_EXPORT int openat(int directory, const char* path, int flags, ...) {
     va_list arguments;
     va_start(arguments, flags);
     const mode_t mode = modeArgument(flags, arguments);
@@ -94,7 +98,7 @@ int openat(int directory, const char* path, int flags, ...) {
     return interceptOpen("openat", directory, path, flags, mode);
 }
 
-int ioctl(int descriptor, unsigned long request, ...) {
+DEVICE_EXPORT int ioctl(int descriptor, unsigned long request, ...) {
     va_list arguments;
     va_start(arguments, request);
     void* argument = va_arg(arguments, void*);
@@ -106,14 +110,14 @@ int ioctl(int descriptor, unsigned long request, ...) {
     return real(descriptor, request, argument);
 }
 
-ssize_t write(int descriptor, const void* bytes, size_t count) {
+DEVICE_EXPORT ssize_t write(int descriptor, const void* bytes, size_t count) {
     if (device::owns(descriptor)) {
         return device::write(bytes, count);
     }
     return realWrite(descriptor, bytes, count);
 }
 
-int close(int descriptor) {
+DEVICE_EXPORT int close(int descriptor) {
     if (device::owns(descriptor)) {
         device::close();
     }

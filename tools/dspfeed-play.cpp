@@ -22,8 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "bridge_protocol.h"
 #include "child_process.h"
 #include "command_line.h"
+#include "progress_line.h"
+#include "sound_levels.h"
 #include "text_input.h"
 #include "tool_files.h"
 #include "wav_format.h"
@@ -31,24 +34,15 @@
 
 namespace {
 
-// The sound clients, each with the latency it is asked for: low enough that
-// live input plays at once, high enough not to drop out (40 ms did, on
-// PipeWire). Each halving costs: at 100 ms the player, paplay and the server
-// used three times the CPU they use at 200 ms, nearly all of it wakeups.
+constexpr const char* usageLine = "usage: dspfeed-play [--via oss|pulse|alsa|wav] [--] [STREAM.txt | -]\n";
+
+// ALSA's client, asked for a latency that does not drop out.
 struct Client {
     const char* program;
     const char* path;  // what the announcement calls it
     std::vector<std::string> arguments;
     double bufferSeconds;  // what it holds before the sound is heard
 };
-
-Client paplay(const std::string& title) {
-    return {"paplay",
-            "the sound server (paplay)",
-            {"paplay", "--latency-msec=200", "--client-name=dspfeed-play", "--stream-name=" + title},
-            0.2};
-}
-
 const Client aplay = {"aplay", "ALSA (aplay)", {"aplay", "-q", "--buffer-time=400000"}, 0.4};
 
 struct Stream {
@@ -58,7 +52,7 @@ struct Stream {
 };
 
 int usage() {
-    std::fputs("usage: dspfeed-play [--via oss|pulse|alsa|wav] [STREAM.txt | -]\n", stderr);
+    std::fputs(usageLine, stderr);
     return exitUsage;
 }
 
@@ -66,18 +60,9 @@ int openQuiet() {
     return open("/dev/null", O_RDWR | O_CLOEXEC);
 }
 
-bool serverAnswers() {
-    if (!isOnPath("paplay") || !isOnPath("pactl")) {
-        return false;
-    }
-    const int quiet = openQuiet();
-    const pid_t probe = startProcess({"timeout", "5", "pactl", "info"}, {}, quiet, quiet, quiet);
-    close(quiet);
-    return probe > 0 && waitForProcess(probe) == 0;
-}
-
-// A stream of no frames opens, configures and closes the device, playing nothing.
-bool deviceOpens(const ToolParts& parts) {
+// A stream of no frames opens, configures and closes the device, playing
+// nothing: the bare player on /dev/dsp, or through the bridge on the server.
+bool deviceOpens(const ToolParts& parts, const std::vector<std::string>& settings) {
     static const char probe[] = "SAMPLES: 0 BITSPERSAMPLE: 16 CHANNELS: 2 SAMPLERATE: 44100 NORMALIZED: FALSE\n";
     int pipe[2];
     if (pipe2(pipe, O_CLOEXEC) != 0) {
@@ -86,23 +71,20 @@ bool deviceOpens(const ToolParts& parts) {
     const bool written = writeAll(pipe[1], probe, sizeof probe - 1);
     close(pipe[1]);
     const int quiet = openQuiet();
-    const pid_t player = written ? startProcess({parts.player}, {}, pipe[0], quiet, quiet) : -1;
+    const pid_t player = written ? startProcess({parts.player}, settings, pipe[0], quiet, quiet) : -1;
     close(pipe[0]);
     close(quiet);
     return player > 0 && waitForProcess(player) == 0;
+}
+
+std::vector<std::string> serverSettings(const ToolParts& parts) {
+    return {"LD_PRELOAD=" + parts.bridge, std::string(bridgeFormatVariable) + "=server"};
 }
 
 bool alsaHasCard() {
     std::ifstream cards("/proc/asound/cards");
     const std::string text((std::istreambuf_iterator<char>(cards)), std::istreambuf_iterator<char>());
     return isOnPath("aplay") && text.find_first_of("0123456789") != std::string::npos;
-}
-
-std::string formatTime(double seconds) {
-    const auto whole = static_cast<long long>(std::max(seconds, 0.0));
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
-    return text;
 }
 
 std::string count(long long number, const char* thing) {
@@ -136,64 +118,86 @@ double lookAhead(const Stream& stream) {
     return seconds;
 }
 
-void showProgress(double played, double total) {
-    if (total >= 0) {
-        const int percent = total > 0 ? static_cast<int>(std::min(played / total, 1.0) * 100) : 100;
-        std::fprintf(stderr, "\rdspfeed-play: %s of %s (%d%%) ", formatTime(played).c_str(), formatTime(total).c_str(),
-                     percent);
-    } else {
-        std::fprintf(stderr, "\rdspfeed-play: %s ", formatTime(played).c_str());
-    }
+// The progress line on a terminal, rewritten in place: never wider than the
+// terminal, so that it never wraps onto a new line.
+struct Progress {
+    double total = -1;
+    std::size_t shown = 0;  // the columns it took last time
+};
+
+void showProgress(Progress& progress, double heard, const Levels& levels) {
+    winsize window{};
+    const std::size_t columns = ioctl(2, TIOCGWINSZ, &window) == 0 && window.ws_col > 0 ? window.ws_col : 80;
+    std::string line = formatProgress(heard, progress.total, levels, columns - 1);
+    const std::size_t length = line.size();
+    line.append(progress.shown > length ? std::min(progress.shown, columns - 1) - length : 0, ' ');
+    std::fprintf(stderr, "\r%s", line.c_str());
+    progress.shown = length;
+    endLineOnSignal(true);
+}
+
+void endProgress(Progress& progress, double heard, const Levels& levels) {
+    showProgress(progress, progress.total >= 0 ? progress.total : heard, levels);
+    std::fputs("\n", stderr);
+    endLineOnSignal(false);
 }
 
 // Hands the bridge's sound on to the client through a small pipe, showing
-// four times a second how much has been played: what went into the client,
+// four times a second how much has been heard: what went into the client,
 // less what waits in the pipe and what the client holds before it is heard.
 // Returns the seconds of sound handed on.
-double meterInto(int sound, int client, double bytesPerSecond, double bufferSeconds, double total) {
+double meterInto(int sound, int client, const WavFormat& format, double bufferSeconds, Progress& progress) {
+    const double bytesPerSecond = 1.0 * format.rate * format.channels * format.sampleBytes;
+    const std::size_t frameBytes = static_cast<std::size_t>(format.channels) * static_cast<std::size_t>(format.sampleBytes);
     const std::size_t chunk = std::clamp<std::size_t>(static_cast<std::size_t>(bytesPerSecond / 8), 64, 4096);
-    std::vector<char> bytes(chunk);
+    std::vector<unsigned char> bytes(chunk + frameBytes);
+    LevelTracker meter(format);
+    std::size_t header = wavStreamHeaderBytes;  // what is still to come of the WAV header, which the meter skips
+    std::size_t partial = 0;                    // bytes of a frame not yet whole, kept for the meter
     std::uint64_t handedOver = 0;
     auto shown = std::chrono::steady_clock::now();
-    const auto played = [&] {
+    const auto heard = [&] {
         int waiting = 0;
         ioctl(client, FIONREAD, &waiting);
-        const double sent = static_cast<double>(handedOver) - wavStreamHeaderBytes - waiting;
-        return std::max(sent / bytesPerSecond - bufferSeconds, 0.0);
+        return std::max((static_cast<double>(handedOver) - waiting) / bytesPerSecond - bufferSeconds, 0.0);
     };
     for (;;) {
         pollfd ready{sound, POLLIN, 0};
         if (poll(&ready, 1, 250) > 0) {
-            const ssize_t got = read(sound, bytes.data(), bytes.size());
-            if (got <= 0 || !writeAll(client, bytes.data(), static_cast<std::size_t>(got))) {
-                return (static_cast<double>(handedOver) - wavStreamHeaderBytes) / bytesPerSecond;
+            const ssize_t got = read(sound, bytes.data() + partial, chunk);
+            if (got <= 0 || !writeAll(client, bytes.data() + partial, static_cast<std::size_t>(got))) {
+                return static_cast<double>(handedOver) / bytesPerSecond;
             }
-            handedOver += static_cast<std::uint64_t>(got);
+            const std::size_t skipped = std::min(header, static_cast<std::size_t>(got));
+            const std::size_t sound = partial + static_cast<std::size_t>(got) - skipped;
+            header -= skipped;
+            handedOver += static_cast<std::uint64_t>(got) - skipped;
+            std::memmove(bytes.data() + partial, bytes.data() + partial + skipped, sound - partial);
+            const std::size_t whole = sound / frameBytes * frameBytes;
+            meter.add(bytes.data(), whole);
+            partial = sound - whole;
+            std::memmove(bytes.data(), bytes.data() + whole, partial);
         }
         if (std::chrono::steady_clock::now() - shown >= std::chrono::milliseconds(250)) {
             shown = std::chrono::steady_clock::now();
-            showProgress(played(), total);
+            const double seconds = heard();
+            showProgress(progress, seconds, meter.takeHeard(static_cast<std::uint64_t>(seconds * bytesPerSecond)));
         }
     }
 }
 
-// The bridge's first line: "dspfeed-pcm FORMAT RATE CHANNELS". Read a byte at
-// a time, so that the sound after it stays for the client.
-bool readFormatLine(int sound, WavFormat& format) {
+// The bridge's first line, read a byte at a time, so that the sound after it
+// stays for the client.
+bool readBridgeFormat(int sound, WavFormat& format) {
     std::string line;
     char character = 0;
     while (line.size() < 80 && read(sound, &character, 1) == 1 && character != '\n') {
         line += character;
     }
-    char sampleFormat[8] = {};
-    if (std::sscanf(line.c_str(), "dspfeed-pcm %7s %d %d", sampleFormat, &format.rate, &format.channels) != 3) {
-        return false;
-    }
-    format.sampleBytes = std::strcmp(sampleFormat, "u8") == 0 ? 1 : 2;
-    return true;
+    return readFormatLine(line, format);
 }
 
-int playThroughClient(const ToolParts& parts, const Stream& stream, const Client& client, double total) {
+int playThroughClient(const ToolParts& parts, const Stream& stream, const Client& client, Progress& progress) {
     if (!isOnPath(client.program)) {
         std::fprintf(stderr, "dspfeed-play: %s is missing\n", client.program);
         return exitPlayerFailed;
@@ -206,7 +210,7 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
     close(sound[1]);
     // No line: the player failed, or had no frames, and no client is started.
     WavFormat format;
-    if (player < 0 || !readFormatLine(sound[0], format)) {
+    if (player < 0 || !readBridgeFormat(sound[0], format)) {
         close(sound[0]);
         return player < 0 ? exitPlayerFailed : waitForProcess(player);
     }
@@ -223,8 +227,7 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
     if (toClient[0] != sound[0]) {
         close(toClient[0]);
         if (clientProcess > 0) {
-            const double bytesPerSecond = 1.0 * format.rate * format.channels * format.sampleBytes;
-            handedOn = meterInto(sound[0], toClient[1], bytesPerSecond, client.bufferSeconds, total);
+            handedOn = meterInto(sound[0], toClient[1], format, client.bufferSeconds, progress);
         }
         close(toClient[1]);
     }
@@ -236,9 +239,7 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
     }
     const int clientStatus = waitForProcess(clientProcess);
     if (metered) {
-        // The client has played what it had: all that went in.
-        showProgress(total >= 0 ? total : handedOn, total);
-        std::fputs("\n", stderr);
+        endProgress(progress, handedOn, Levels{});
     }
     // The player does not see a client that fails after the last frame went
     // into the pipe, so the client's status counts as much as the player's.
@@ -247,6 +248,51 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
         return playerStatus != 0 ? playerStatus : exitPlayerFailed;
     }
     return playerStatus;
+}
+
+// The player plays on the server itself, through the bridge, which says on
+// a pipe what has been heard (on a terminal) and why the server failed.
+int playThroughServer(const ToolParts& parts, const Stream& stream, Progress& progress) {
+    int lines[2];
+    if (pipe2(lines, O_CLOEXEC) != 0) {
+        return exitPlayerFailed;
+    }
+    std::vector<std::string> settings = serverSettings(parts);
+    settings.push_back(std::string(bridgeStreamNameVariable) + "=" + stream.title);
+    const bool metered = isatty(2) != 0;
+    if (metered) {
+        settings.push_back(std::string(bridgeMeterVariable) + "=1");
+    }
+    const pid_t player = startProcess({parts.player}, settings, stream.input, lines[1]);
+    close(lines[1]);
+    std::FILE* said = fdopen(lines[0], "r");
+    char* text = nullptr;
+    std::size_t room = 0;
+    std::string failure;
+    double heard = 0;
+    Levels levels;
+    bool shown = false;
+    while (said != nullptr && player > 0 && getline(&text, &room, said) > 0) {
+        std::string line = text;
+        line.pop_back();
+        if (readHeardLine(line, heard, levels)) {
+            showProgress(progress, heard, levels);
+            shown = true;
+        } else {
+            (void)readFailedLine(line, failure);
+        }
+    }
+    std::free(text);
+    said != nullptr ? std::fclose(said) : close(lines[0]);
+    const int status = player < 0 ? exitPlayerFailed : waitForProcess(player);
+    if (shown) {
+        endProgress(progress, heard, levels);
+    }
+    if (!failure.empty()) {
+        std::fprintf(stderr, "dspfeed-play: the sound server failed: %s\n", failure.c_str());
+        return status != 0 ? status : exitPlayerFailed;
+    }
+    return status;
 }
 
 int renderIntoNewFile(const ToolParts& parts, const Stream& stream, bool chosen) {
@@ -289,20 +335,24 @@ int play(std::string via, const char* name) {
     stopOnSignals();
     const bool chosen = !via.empty();
     if (!chosen) {
-        via = serverAnswers() ? "pulse" : deviceOpens(parts) ? "oss" : alsaHasCard() ? "alsa" : "wav";
+        via = deviceOpens(parts, serverSettings(parts)) ? "pulse"
+              : deviceOpens(parts, {})                  ? "oss"
+              : alsaHasCard()                           ? "alsa"
+                                                        : "wav";
     }
     if (via == "wav") {
         return renderIntoNewFile(parts, stream, chosen);
     }
-    const Client client = via == "pulse" ? paplay(stream.title) : aplay;
     std::fprintf(stderr, "dspfeed-play: playing %s through %s\n", stream.name.c_str(),
-                 via == "oss" ? "/dev/dsp" : client.path);
-    const double total = isatty(2) != 0 ? lookAhead(stream) : -1;
+                 via == "oss" ? "/dev/dsp" : via == "pulse" ? "the sound server" : aplay.path);
+    Progress progress;
+    progress.total = isatty(2) != 0 ? lookAhead(stream) : -1;
     if (via == "oss") {
         const pid_t player = startProcess({parts.player}, {}, stream.input);
         return player < 0 ? exitPlayerFailed : waitForProcess(player);
     }
-    return playThroughClient(parts, stream, client, total);
+    return via == "pulse" ? playThroughServer(parts, stream, progress)
+                          : playThroughClient(parts, stream, aplay, progress);
 }
 
 }  // namespace

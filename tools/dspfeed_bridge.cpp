@@ -3,101 +3,84 @@
 //
 // It answers the player's requests as a driver would: unsigned 8-bit and
 // signed 16-bit little-endian samples (any other format is answered with 16
-// bits); for a sound server's client 1 to 32 channels and rates of 1 to
+// bits); for a sound server or its clients 1 to 32 channels and rates of 1 to
 // 384000 Hz, and for a WAV file whatever one can hold (anything else is
 // refused). It opens no capture side.
 //
-// The frames go out as a WAV stream of unknown length, and the negotiated
-// format ahead of it, as DSPFEED_BRIDGE_FORMAT says:
-//   unset or "line"  first one text line, "dspfeed-pcm FORMAT RATE CHANNELS",
-//                    FORMAT being u8 or s16le, then the WAV stream; nothing
-//                    at all when no frame comes, so that a tool starts no
-//                    client for a player that failed
-//   "wav"            the WAV stream alone, written at the latest on close,
-//                    for a tool that writes it into a file
-// Frames are gathered into writes of at most 4 KiB or 20 ms of sound, and
+// Where the frames go is DSPFEED_BRIDGE_FORMAT's choice (bridge_protocol.h):
+// to the sound server itself, as one of its clients, or out on standard
+// output as a WAV stream of unknown length, with or without the format line
+// ahead of it; nothing at all comes out when no frame comes, so that a tool
+// starts no client for a player that failed. A WAV stream for a file is
+// written at the latest on close.
+// Frames are gathered into hand-overs of at most 4 KiB or 20 ms of sound, and
 // what is gathered goes out whenever the player is about to wait for input,
-// so that live input stays live. A client whose pipe already holds a second
-// of sound loses nothing when frames wait longer: the bridge then gathers up
-// to 64 KiB (at most a quarter of a pipe that holds two seconds or more),
-// and sleeps until the pipe has room for them, so that the player wakes a
-// few times a second instead of at every read the client makes.
+// so that live input stays live. A server takes a hand-over as soon as it has
+// room; until then the write waits, as on a device.
 // A downstream that fails reaches the player as a failed write, never as
 // SIGPIPE.
 #include <linux/soundcard.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "bridge_protocol.h"
 #include "device_interposition.h"
+#include "server_stream.h"
+#include "sound_levels.h"
 #include "wav_format.h"
 
 namespace {
 
 constexpr std::size_t gatherLimit = 4096;
+constexpr std::size_t serverGatherLimit = 1 << 16;
 constexpr int gathersPerSecond = 50;  // 20 ms
-constexpr std::size_t suppliedGatherLimit = 1 << 16;
-constexpr int clientPipeBytes = 1 << 20;  // asked for: 5.5 s at 48 kHz 16-bit stereo
-// What a sound server's clients take.
+// What a sound server and its clients take.
 constexpr int mostChannels = 32;
 constexpr int highestRate = 384000;
 
-int output = -1;  // the device's descriptor: a duplicate of standard output
-bool wav = false;
-int format = AFMT_U8;  // OSS's defaults until asked
-int channels = 1;
-int rate = 8000;
-bool headerSent = false;
-int failure = 0;                      // the errno of a failed hand-over, which every later write reports
-std::vector<unsigned char> gathered;  // its first gatheredBytes are waiting to go out
-std::size_t gatheredBytes = 0;
-std::size_t gatherBytes = gatherLimit;  // what is gathered before it goes out
-std::size_t liveGatherBytes = gatherLimit;
-std::size_t suppliedGatherBytes = 0;  // 0: the client's pipe is never paced
-int clientPipeCapacity = 0;
+enum class Destination { line, wav, server };
 
-int sampleBytes() {
-    return format == AFMT_U8 ? 1 : 2;
+// The device as the player has set it up, and the sound on its way out.
+struct Bridge {
+    int output = -1;  // the device's descriptor: a duplicate of standard output
+    Destination destination = Destination::line;
+    int format = AFMT_U8;  // OSS's defaults until asked
+    int channels = 1;
+    int rate = 8000;
+    bool started = false;  // the first frame came, and the header or stream is there
+    int failure = 0;       // the errno of a failed hand-over, which every later write reports
+    std::vector<unsigned char> gathered;  // its first gatheredBytes are waiting to go out
+    std::size_t gatheredBytes = 0;
+    std::size_t liveGatherBytes = gatherLimit;  // what is gathered before it goes out
+    std::size_t gatherBytes = gatherLimit;      // the same, or all a server has asked for
+    std::uint64_t handedOn = 0;             // bytes of sound handed on
+    std::uint64_t inputBytes = 0;           // bytes of text the player has read
+    std::unique_ptr<LevelTracker> meter;    // what the server was given, for the lines of what is heard
+};
+Bridge bridge;
+
+WavFormat currentFormat() {
+    return {bridge.format == AFMT_U8 ? 1 : 2, bridge.channels, bridge.rate};
 }
 
-void gather(const void* bytes, std::size_t count) {
-    if (gatheredBytes + count > gathered.size()) {
-        gathered.resize(gatheredBytes + count);
-    }
-    std::memcpy(gathered.data() + gatheredBytes, bytes, count);
-    gatheredBytes += count;
-}
-
-void gatherHeader() {
-    if (!wav) {
-        const std::string line = std::string("dspfeed-pcm ") + (format == AFMT_U8 ? "u8 " : "s16le ") +
-                                 std::to_string(rate) + " " + std::to_string(channels) + "\n";
-        gather(line.data(), line.size());
-    }
-    const std::vector<unsigned char> header = makeWavStreamHeader({sampleBytes(), channels, rate});
-    gather(header.data(), header.size());
-    headerSent = true;
-}
-
-bool writeAll(const unsigned char* bytes, std::size_t count) {
+bool writeAll(const void* data, std::size_t count) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
     while (count > 0) {
-        const ssize_t written = realWrite(output, bytes, count);
+        const ssize_t written = realWrite(bridge.output, bytes, count);
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
-            failure = written < 0 ? errno : EIO;
+            bridge.failure = written < 0 ? errno : EIO;
             return false;
         }
         bytes += written;
@@ -106,81 +89,154 @@ bool writeAll(const unsigned char* bytes, std::size_t count) {
     return true;
 }
 
-// In size_t: a WAV file may hold more than an int's worth of bytes a second.
-std::size_t countFrameBytes() {
-    return static_cast<std::size_t>(channels) * static_cast<std::size_t>(sampleBytes());
+void gather(const void* bytes, std::size_t count) {
+    if (bridge.gatheredBytes + count > bridge.gathered.size()) {
+        bridge.gathered.resize(bridge.gatheredBytes + count);
+    }
+    unsigned char* end = bridge.gathered.data() + bridge.gatheredBytes;
+    // A frame is a few bytes, which a call to memcpy would cost more than.
+    if (count <= sizeof(std::uint64_t)) {
+        std::copy_n(static_cast<const unsigned char*>(bytes), count, end);
+    } else {
+        std::memcpy(end, bytes, count);
+    }
+    bridge.gatheredBytes += count;
 }
 
-std::size_t countBytesPerSecond() {
-    return countFrameBytes() * static_cast<std::size_t>(rate);
+// A server that fails says why, once, for the tool to tell; the player sees
+// a failed write.
+void failOnServer(const std::string& reason) {
+    if (bridge.failure == 0) {
+        const std::string line = makeFailedLine(reason);
+        (void)writeAll(line.data(), line.size());
+        bridge.failure = EIO;
+    }
 }
 
-// Waits until the client's pipe has room for what is gathered, as the client
-// plays what it holds, and settles how much to gather next.
-void paceClient() {
-    static auto* realIoctl = findReal<int(int, unsigned long, ...)>("ioctl");
-    int waiting = 0;
-    if (suppliedGatherBytes == 0 || realIoctl(output, FIONREAD, &waiting) != 0) {
+double bytesPerSecond() {
+    const WavFormat format = currentFormat();
+    return 1.0 * format.rate * format.channels * format.sampleBytes;
+}
+
+void reportHeard(double seconds) {
+    const std::string line =
+        makeHeardLine(seconds, bridge.meter->takeHeard(static_cast<std::uint64_t>(seconds * bytesPerSecond())));
+    (void)writeAll(line.data(), line.size());
+}
+
+void reportHeardByServer() {
+    const double heard = serverHeardSeconds();
+    if (heard >= 0 && bridge.failure == 0) {
+        reportHeard(heard);
+    }
+}
+
+// The header or stream that the first frame needs.
+void start() {
+    const WavFormat format = currentFormat();
+    const auto frameBytes = static_cast<std::size_t>(format.channels) * static_cast<std::size_t>(format.sampleBytes);
+    const std::size_t twentyMilliseconds = frameBytes * static_cast<std::size_t>(bridge.rate / gathersPerSecond);
+    bridge.liveGatherBytes = std::max(frameBytes, std::min(gatherLimit, twentyMilliseconds));
+    bridge.gatherBytes = bridge.liveGatherBytes;
+    bridge.started = true;
+    if (bridge.destination == Destination::server) {
+        const char* name = std::getenv(bridgeStreamNameVariable);
+        const bool metered = std::getenv(bridgeMeterVariable) != nullptr;
+        const std::string error = openServerStream(format, name != nullptr ? name : "dspfeed", metered);
+        if (!error.empty()) {
+            failOnServer(error);
+        } else if (metered) {
+            bridge.meter = std::make_unique<LevelTracker>(format);
+            tickWhileWaiting(reportHeardByServer, bridgeMeterSeconds);
+        }
         return;
     }
-    const auto overflow = static_cast<double>(waiting) + static_cast<double>(gatheredBytes) - clientPipeCapacity;
-    if (overflow > 0) {
-        std::this_thread::sleep_for(
-            std::chrono::duration<double>(overflow / static_cast<double>(countBytesPerSecond())));
+    if (bridge.destination == Destination::line) {
+        const std::string line = makeFormatLine(format);
+        gather(line.data(), line.size());
     }
-    const bool wellSupplied = static_cast<std::size_t>(waiting) + gatheredBytes >= countBytesPerSecond();
-    gatherBytes = wellSupplied ? suppliedGatherBytes : liveGatherBytes;
+    const std::vector<unsigned char> header = makeWavStreamHeader(format);
+    gather(header.data(), header.size());
 }
 
 bool handOver() {
-    if (failure == 0 && gatheredBytes > 0) {
-        paceClient();
-        writeAll(gathered.data(), gatheredBytes);
+    if (bridge.failure == 0 && bridge.gatheredBytes > 0) {
+        if (bridge.destination != Destination::server) {
+            (void)writeAll(bridge.gathered.data(), bridge.gatheredBytes);
+        } else if (const std::string error = writeToServer(bridge.gathered.data(), bridge.gatheredBytes);
+                   !error.empty()) {
+            failOnServer(error);
+        } else if (bridge.meter) {
+            bridge.meter->add(bridge.gathered.data(), bridge.gatheredBytes);
+        }
+        bridge.handedOn += bridge.gatheredBytes;
     }
-    gatheredBytes = 0;
-    return failure == 0;
+    bridge.gatheredBytes = 0;
+    return bridge.failure == 0;
+}
+
+// What the player reads ahead waits as long as what waits in a pipe: for a
+// server, it reads no more than 20 ms of sound at a time, by as much text as
+// a frame has taken so far.
+std::size_t countLiveReadBytes() {
+    const WavFormat format = currentFormat();
+    const std::uint64_t frames = (bridge.handedOn + bridge.gatheredBytes) /
+                                 (static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes));
+    if (frames == 0) {
+        return SIZE_MAX;
+    }
+    const std::uint64_t bytes = bridge.inputBytes * static_cast<std::uint64_t>(format.rate / gathersPerSecond) / frames;
+    return static_cast<std::size_t>(std::max<std::uint64_t>(bytes, 64));
 }
 
 }  // namespace
 
 int device::open(const char* /*function*/, int /*flags*/) {
+    const char* chosen = std::getenv(bridgeFormatVariable);
+    const std::string destination = chosen != nullptr ? chosen : "";
+    bridge.destination = destination == "wav"      ? Destination::wav
+                         : destination == "server" ? Destination::server
+                                                   : Destination::line;
     // Raw sound on a terminal helps nobody.
-    if (isatty(1) != 0) {
+    if (bridge.destination != Destination::server && isatty(1) != 0) {
         errno = ENOTTY;
         return -1;
     }
-    output = fcntl(1, F_DUPFD_CLOEXEC, 3);
-    if (output < 0) {
+    if (bridge.destination == Destination::server) {
+        if (const std::string error = connectToServer(); !error.empty()) {
+            const std::string line = makeFailedLine(error);
+            (void)realWrite(1, line.data(), line.size());
+            errno = EIO;
+            return -1;
+        }
+    }
+    bridge.output = fcntl(1, F_DUPFD_CLOEXEC, 3);
+    if (bridge.output < 0) {
         return -1;
     }
     // A reader that went away must come back as a failed write.
     (void)std::signal(SIGPIPE, SIG_IGN);
-    const char* chosen = std::getenv("DSPFEED_BRIDGE_FORMAT");
-    wav = chosen != nullptr && std::strcmp(chosen, "wav") == 0;
-    // A client plays in real time, and a larger pipe lets it hold more.
-    if (!wav) {
-        (void)fcntl(output, F_SETPIPE_SZ, clientPipeBytes);
-        clientPipeCapacity = std::max(fcntl(output, F_GETPIPE_SZ), 0);
-    }
-    gathered.resize(suppliedGatherLimit + wavStreamHeaderBytes);
-    return output;
+    bridge.gathered.resize(serverGatherLimit + wavStreamHeaderBytes + 64);
+    return bridge.output;
 }
 
 int device::request(unsigned long code, int* value) {
+    const bool wav = bridge.destination == Destination::wav;
     if (code == SNDCTL_DSP_SETFMT) {
-        format = *value == AFMT_U8 ? AFMT_U8 : AFMT_S16_LE;
-        *value = format;
+        bridge.format = *value == AFMT_U8 ? AFMT_U8 : AFMT_S16_LE;
+        *value = bridge.format;
         return 0;
     }
     // The format is settled first, then the channels, then the rate.
+    const int sampleBytes = bridge.format == AFMT_U8 ? 1 : 2;
     if (code == SNDCTL_DSP_CHANNELS &&
-        (wav ? canHoldInWav(sampleBytes(), *value, 1) : *value >= 1 && *value <= mostChannels)) {
-        channels = *value;
+        (wav ? canHoldInWav(sampleBytes, *value, 1) : *value >= 1 && *value <= mostChannels)) {
+        bridge.channels = *value;
         return 0;
     }
     if (code == SNDCTL_DSP_SPEED &&
-        (wav ? canHoldInWav(sampleBytes(), channels, *value) : *value >= 1 && *value <= highestRate)) {
-        rate = *value;
+        (wav ? canHoldInWav(sampleBytes, bridge.channels, *value) : *value >= 1 && *value <= highestRate)) {
+        bridge.rate = *value;
         return 0;
     }
     errno = EINVAL;
@@ -188,50 +244,80 @@ int device::request(unsigned long code, int* value) {
 }
 
 ssize_t device::write(const void* bytes, size_t count) {
-    if (!headerSent) {
-        const std::size_t frameBytes = countFrameBytes();
-        const std::size_t twentyMilliseconds = frameBytes * static_cast<std::size_t>(rate / gathersPerSecond);
-        liveGatherBytes = std::max(frameBytes, std::min(gatherLimit, twentyMilliseconds));
-        gatherBytes = liveGatherBytes;
-        const auto capacity = static_cast<std::size_t>(clientPipeCapacity);
-        if (capacity >= 2 * countBytesPerSecond()) {
-            suppliedGatherBytes = std::max(liveGatherBytes, std::min(suppliedGatherLimit, capacity / 4));
-        }
-        gatherHeader();
+    if (!bridge.started) {
+        start();
     }
-    if (failure != 0) {
-        errno = failure;
+    if (bridge.failure != 0) {
+        errno = bridge.failure;
         return -1;
     }
     gather(bytes, count);
-    if (gatheredBytes >= gatherBytes && !handOver()) {
-        errno = failure;
+    if (bridge.gatheredBytes < bridge.gatherBytes) {
+        return static_cast<ssize_t>(count);
+    }
+    // All that a server asks for goes in one write: each write wakes it.
+    std::size_t room = 0;
+    if (bridge.destination == Destination::server) {
+        if (const std::string error = waitForServerRoom(room); !error.empty()) {
+            failOnServer(error);
+        }
+    }
+    if (room > bridge.gatheredBytes) {
+        bridge.gatherBytes = std::min(room, serverGatherLimit);
+    } else {
+        bridge.gatherBytes = bridge.liveGatherBytes;
+        handOver();
+    }
+    if (bridge.failure != 0) {
+        errno = bridge.failure;
         return -1;
     }
     return static_cast<ssize_t>(count);
 }
 
 void device::close() {
-    if (wav && !headerSent) {
-        gatherHeader();  // a WAV file of no frames is still a WAV file
+    if (bridge.destination == Destination::wav && !bridge.started) {
+        start();  // a WAV file of no frames is still a WAV file
     }
     handOver();
-    output = -1;
+    if (bridge.destination == Destination::server) {
+        if (const std::string error = drainServerStream(); !error.empty() && bridge.started) {
+            failOnServer(error);
+        }
+        if (bridge.meter && bridge.failure == 0) {
+            reportHeard(static_cast<double>(bridge.handedOn) / bytesPerSecond());  // all of it, drained
+        }
+    }
+    bridge.output = -1;
 }
 
 bool device::owns(int descriptor) {
-    return descriptor == output && output >= 0;
+    return descriptor == bridge.output && bridge.output >= 0;
 }
 
 // The player reads its input through this. Before it waits for more, what is
-// gathered goes out, so that nothing it already wrote is held back.
-extern "C" ssize_t read(int descriptor, void* bytes, size_t count) {
+// gathered goes out, so that nothing it already wrote is held back; and a
+// server's stream is served meanwhile, so that the lines of what is heard
+// go on.
+extern "C" DEVICE_EXPORT ssize_t read(int descriptor, void* bytes, size_t count) {
     static auto* real = findReal<ssize_t(int, void*, size_t)>("read");
-    if (descriptor == 0 && output >= 0 && gatheredBytes > 0) {
+    if (descriptor == 0 && bridge.output >= 0 && (bridge.gatheredBytes > 0 || bridge.meter)) {
         pollfd input{0, POLLIN, 0};
         if (poll(&input, 1, 0) == 0) {
             handOver();
+            if (bridge.meter && bridge.failure == 0) {
+                if (const std::string error = waitForInputBeside(0); !error.empty()) {
+                    failOnServer(error);
+                }
+            }
         }
     }
-    return real(descriptor, bytes, count);
+    if (descriptor == 0 && bridge.destination == Destination::server && bridge.started) {
+        count = std::min(count, countLiveReadBytes());
+    }
+    const ssize_t got = real(descriptor, bytes, count);
+    if (descriptor == 0 && got > 0) {
+        bridge.inputBytes += static_cast<std::uint64_t>(got);
+    }
+    return got;
 }

@@ -1,0 +1,32 @@
+// What the sound bridge tells the tool that runs the player, one text line at a time on the player's standard output.
+// SPDX-License-Identifier: MIT
+// How the bridge hands the sound on is chosen by DSPFEED_BRIDGE_FORMAT:
+//   unset or "line"  the format line, then the sound as a WAV stream
+//   "wav"            the WAV stream alone
+//   "server"         the sound goes to the sound server; only the lines of
+//                    what is heard (with DSPFEED_BRIDGE_METER set) and of a
+//                    failure come out
+#pragma once
+
+#include <string>
+
+#include "sound_levels.h"
+#include "wav_format.h"
+
+constexpr const char* bridgeFormatVariable = "DSPFEED_BRIDGE_FORMAT";
+constexpr const char* bridgeMeterVariable = "DSPFEED_BRIDGE_METER";
+constexpr const char* bridgeStreamNameVariable = "DSPFEED_BRIDGE_NAME";
+constexpr double bridgeMeterSeconds = 0.25;
+
+// "dspfeed-pcm FORMAT RATE CHANNELS", FORMAT being u8 or s16le.
+std::string makeFormatLine(const WavFormat& format);
+bool readFormatLine(const std::string& line, WavFormat& format);
+
+// "heard SECONDS FULL PEAK...": what the server has played, and the levels
+// heard since the last such line (FULL is 1 when a sample was at full scale).
+std::string makeHeardLine(double seconds, const Levels& levels);
+bool readHeardLine(const std::string& line, double& seconds, Levels& levels);
+
+// "failed REASON": the server failed the stream, for the tool to say why.
+std::string makeFailedLine(const std::string& reason);
+bool readFailedLine(const std::string& line, std::string& reason);

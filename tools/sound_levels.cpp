@@ -1,0 +1,56 @@
+// Peak levels of the player's sound, as the checker reports them and the progress line shows them.
+// SPDX-License-Identifier: MIT
+#include "sound_levels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+int levelOf(int sample, bool eightBit) {
+    return eightBit ? std::abs((sample & 0xff) - 128) * 256 : std::abs(sample);
+}
+
+bool isFullScale(int sample, bool eightBit) {
+    return eightBit ? (sample & 0xff) == 0 || (sample & 0xff) == 0xff : sample == INT16_MAX || sample == INT16_MIN;
+}
+
+double levelDecibels(int level) {
+    if (level <= 0) {
+        return -std::numeric_limits<double>::infinity();
+    }
+    // Rounded first, so that a level just under full scale reads 0.0, not -0.0.
+    return std::round(200 * std::log10(static_cast<double>(level) / fullScaleLevel)) / 10 + 0.0;
+}
+
+LevelTracker::LevelTracker(const WavFormat& format) : format_(format) {}
+
+void LevelTracker::add(const unsigned char* bytes, std::size_t count) {
+    Levels levels;
+    levels.peaks.assign(static_cast<std::size_t>(format_.channels), 0);
+    const bool eightBit = format_.sampleBytes == 1;
+    const auto channels = static_cast<std::size_t>(format_.channels);
+    const auto sampleBytes = static_cast<std::size_t>(format_.sampleBytes);
+    for (std::size_t at = 0, channel = 0; at + sampleBytes <= count; at += sampleBytes) {
+        const int sample = eightBit ? bytes[at] : static_cast<std::int16_t>(bytes[at] | bytes[at + 1] << 8);
+        levels.peaks[channel] = std::max(levels.peaks[channel], levelOf(sample, eightBit));
+        levels.fullScale = levels.fullScale || isFullScale(sample, eightBit);
+        channel = channel + 1 == channels ? 0 : channel + 1;
+    }
+    handedOn_ += count;
+    stretches_.push_back({handedOn_, std::move(levels)});
+}
+
+Levels LevelTracker::takeHeard(std::uint64_t heardBytes) {
+    Levels heard;
+    heard.peaks.assign(static_cast<std::size_t>(format_.channels), 0);
+    while (!stretches_.empty() && stretches_.front().end <= heardBytes) {
+        const Levels& stretch = stretches_.front().levels;
+        for (std::size_t channel = 0; channel < heard.peaks.size(); ++channel) {
+            heard.peaks[channel] = std::max(heard.peaks[channel], stretch.peaks[channel]);
+        }
+        heard.fullScale = heard.fullScale || stretch.fullScale;
+        stretches_.pop_front();
+    }
+    return heard;
+}
