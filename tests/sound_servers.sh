@@ -1,7 +1,7 @@
 #!/bin/bash
 # Plays streams with dspfeed-play into real PulseAudio and PipeWire servers on null sinks and checks every recorded sample.
 # SPDX-License-Identifier: MIT
-# Usage: sound_servers.sh DSPFEED BRIDGE RECORDING-MATCH
+# Usage: sound_servers.sh DSPFEED BRIDGE RECORDING-MATCH FAKE-DSP
 # Each server is started here, on its own runtime directory, and stopped by
 # its process id. A sink is made per stream, at the stream's own rate and
 # format, and its monitor recorded while the stream plays: every frame must
@@ -12,6 +12,7 @@
 set -euo pipefail
 export DSPFEED=$(realpath "$1") DSPFEED_BRIDGE_LIBRARY=$(realpath "$2")
 match=$(realpath "$3")
+fake_driver=$(realpath "$4")
 tools=$(dirname "$DSPFEED")
 work=$(mktemp -d)
 pids=()
@@ -21,6 +22,8 @@ stopAll() {
     rm -rf "$work"
 }
 trap stopAll EXIT
+# A command that fails outside the checks says which it was.
+trap 'echo "FAIL line $LINENO: $BASH_COMMAND" >&2' ERR
 unset PULSE_SERVER PULSE_SINK DBUS_SESSION_BUS_ADDRESS
 export HOME=$work
 cd "$work"
@@ -110,9 +113,24 @@ pulseaudio --daemonize=no -n --exit-idle-time=-1 --disallow-exit --load=module-n
 pulse=$!
 pids+=("$pulse")
 waitForServer PulseAudio
-# The first plays by itself, to show the sound server is the path chosen.
-play pulseaudio s16-stereo-48k 48000 2 16 "$tools/dspfeed-play" -
-grep -q 'through the sound server (paplay)' s16-stereo-48k.pulseaudio.err || fail "dspfeed-play chose another path"
+# The first plays by itself, to show the sound server is the path chosen,
+# before a /dev/dsp that opens (the fake driver's). Meanwhile what waits for
+# the server, by its own account, is far less than the half second a live
+# stream may wait in all (the bridge gathers no more than the server holds).
+(
+    for _ in 1 2 3 4 5; do
+        sleep 1
+        pactl list sink-inputs | awk '/Buffer Latency:|Sink Latency:/ { sum += $3 } END { print sum / 1e6 }'
+    done >waiting.log
+) &
+pids+=($!)
+play pulseaudio s16-stereo-48k 48000 2 16 env LD_PRELOAD="$fake_driver" "$tools/dspfeed-play" -
+grep -qx 'dspfeed-play: playing standard input through the sound server' s16-stereo-48k.pulseaudio.err ||
+    fail "dspfeed-play chose another path: $(cat s16-stereo-48k.pulseaudio.err)"
+wait "${pids[-1]}"
+awk '$1 <= 0 || $1 > 0.25 { exit 1 } END { exit NR < 5 }' waiting.log ||
+    fail "the server held too much, or nothing, of a live stream (seconds): $(tr '\n' ' ' <waiting.log)"
+echo "ok pulseaudio holds at most $(sort -n waiting.log | tail -n 1) s of a stream written as fast as it goes"
 play pulseaudio s16-stereo-44k 44100 2 16 "$tools/dspfeed-play" --via pulse
 play pulseaudio u8-mono-8k 8000 1 8 "$tools/dspfeed-play" --via pulse -
 # Live input plays as it comes: a writer that pauses after 0.3 s (more than
@@ -121,27 +139,34 @@ play pulseaudio u8-mono-8k 8000 1 8 "$tools/dspfeed-play" --via pulse -
 gaps_expected=1 play pulseaudio s16-stereo-48k-short 48000 2 16 \
     bash -c '{ head -n 14405; sleep 2; cat; } | "$0" -' "$tools/dspfeed-play"
 # Ctrl-C, which a terminal sends to the whole process group: everything ends
-# at once, and the status is 130.
-setsid env --default-signal=INT bash -c '"$0" s16-stereo-48k.txt; echo $? >interrupted.status' \
-    "$tools/dspfeed-play" 2>/dev/null &
+# at once, and dspfeed-play ends by the signal, so that a shell loop stops.
+setsid env --default-signal=INT bash -c 'for name in "$@"; do "$0" "$name"; echo "$name" >>played.log; done' \
+    "$tools/dspfeed-play" s16-stereo-48k.txt s16-stereo-48k.txt 2>/dev/null &
 group=$!
 sleep 1
 kill -INT -- "-$group"
+status=0
+wait "$group" || status=$?
 sleep 0.5
-! kill -0 -- "-$group" 2>/dev/null && [ "$(cat interrupted.status)" = 130 ] ||
-    fail "Ctrl-C: status $(cat interrupted.status 2>/dev/null), processes left: $(ps -o pid=,comm= -g "$group")"
-echo "ok pulseaudio Ctrl-C during playback: status 130, no process left"
+[ "$status" = 130 ] && [ ! -e played.log ] && ! kill -0 -- "-$group" 2>/dev/null ||
+    fail "Ctrl-C: status $status, played $(cat played.log 2>/dev/null), processes left: $(ps -o pid=,comm= -g "$group")"
+echo "ok pulseaudio Ctrl-C in a shell loop: the loop stops, status 130, no process left"
 # On a terminal the progress line shows what has been played: never ahead of
-# the time since the start, and not far behind it.
+# the time since the start, and not far behind it; and the level meter shows
+# each channel's peak, as the stream has it.
 started=$EPOCHREALTIME
 script -qfec "$tools/dspfeed-play s16-stereo-48k-short.txt" /dev/null </dev/null |
     while IFS= read -r -d $'\r' line; do echo "$EPOCHREALTIME ${line//$'\n'/}"; done >progress.log
-awk -v started="$started" '$3 ~ /^[0-9]+:[0-9][0-9]:[0-9][0-9]$/ && $4 == "of" {
+peaks=$(od -An -v -td2 --endian=little -w4 s16-stereo-48k-short.raw | awk '{
+        for (c = 1; c <= 2; c++) { v = $c < 0 ? -$c : $c; if (v > peak[c]) peak[c] = v }
+    } END { printf "L %5.1f  R %5.1f dBFS", 20 * log(peak[1] / 32768) / log(10), 20 * log(peak[2] / 32768) / log(10) }')
+awk -v started="$started" -v peaks="$peaks" '$3 ~ /^[0-9]+:[0-9][0-9]:[0-9][0-9]$/ && $4 == "of" {
         played = substr($6, 2) / 100 * 2; elapsed = $1 - started; shown++
-        if (played > elapsed || (played < 1.999 && played < elapsed - 1)) { print "at " elapsed " s: " $0; exit 1 } }
-    END { if (shown < 4) { print shown " progress lines"; exit 1 } }' progress.log >progress.bad ||
-    fail "the progress line: $(cat progress.bad)"
-echo "ok pulseaudio progress on a terminal: $(grep -c 'of 0:00:02' progress.log) lines, never ahead of the sound"
+        if (played > elapsed || (played < 1.999 && played < elapsed - 1)) { print "at " elapsed " s: " $0; exit 1 }
+        if (index($0, peaks)) metered++ }
+    END { if (shown < 4 || metered < 4) { print shown " progress lines, " metered " with " peaks; exit 1 } }' \
+    progress.log >progress.bad || fail "the progress line: $(cat progress.bad)"
+echo "ok pulseaudio progress on a terminal: $(grep -c 'of 0:00:02' progress.log) lines, never ahead of the sound, $peaks"
 # The bare player through PulseAudio's own OSS emulation, as the README
 # offers it: every sample unchanged too, but with a capture stream on the
 # default source, and with the silences it inserts when the machine is busy.

@@ -596,8 +596,10 @@ std::string formatReport(const Report& report, const std::string& name, bool jso
     return text;
 }
 
+constexpr const char* usageLine = "usage: dspfeed-check [--json] [--] [STREAM.txt | -]\n";
+
 int usage() {
-    std::fputs("usage: dspfeed-check [--json] [STREAM.txt | -]\n", stderr);
+    std::fputs(usageLine, stderr);
     return exitUnreadable;
 }
 
@@ -633,6 +635,12 @@ int checkAndReport(const std::string& path, bool json) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (int status = 0; answerHelpOrVersion(argc, argv, usageLine,
+                                            "Says where a text sample stream breaks, and what the player will do "
+                                            "with it.",
+                                            status)) {
+        return status;
+    }
     bool json = false;
     int next = 1;
     for (; next < argc && argv[next][0] == '-' && argv[next][1] != '\0'; ++next) {

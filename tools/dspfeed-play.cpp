@@ -358,6 +358,12 @@ int play(std::string via, const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (int status = 0; answerHelpOrVersion(argc, argv, usageLine,
+                                            "Plays a text sample stream on a sound server, /dev/dsp or ALSA, or "
+                                            "renders it into a new WAV file.",
+                                            status)) {
+        return status;
+    }
     std::string via;
     int next = 1;
     for (; next < argc && argv[next][0] == '-' && argv[next][1] != '\0'; ++next) {

@@ -43,9 +43,16 @@ int render(const std::vector<std::string>& names) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    static const char usage[] = "usage: dspfeed2wav [--] STREAM.txt|- OUTPUT.wav|-\n";
     std::vector<std::string> names;
+    if (int status = 0; answerHelpOrVersion(argc, argv, usage,
+                                            "Renders a text sample stream into a WAV file of exactly the bytes the "
+                                            "player sends.",
+                                            status)) {
+        return status;
+    }
     if (!readNames(argc, argv, names) || names.size() != 2) {
-        std::fputs("usage: dspfeed2wav STREAM.txt OUTPUT.wav\n", stderr);
+        std::fputs(usage, stderr);
         return exitUsage;
     }
     return runGuarded("dspfeed2wav", exitPlayerFailed, [&names] { return render(names); });

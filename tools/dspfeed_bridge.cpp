@@ -41,7 +41,6 @@
 namespace {
 
 constexpr std::size_t gatherLimit = 4096;
-constexpr std::size_t serverGatherLimit = 1 << 16;
 constexpr int gathersPerSecond = 50;  // 20 ms
 // What a sound server and its clients take.
 constexpr int mostChannels = 32;
@@ -216,7 +215,7 @@ int device::open(const char* /*function*/, int /*flags*/) {
     }
     // A reader that went away must come back as a failed write.
     (void)std::signal(SIGPIPE, SIG_IGN);
-    bridge.gathered.resize(serverGatherLimit + wavStreamHeaderBytes + 64);
+    bridge.gathered.resize(gatherLimit + wavStreamHeaderBytes + 64);
     return bridge.output;
 }
 
@@ -255,15 +254,17 @@ ssize_t device::write(const void* bytes, size_t count) {
     if (bridge.gatheredBytes < bridge.gatherBytes) {
         return static_cast<ssize_t>(count);
     }
-    // All that a server asks for goes in one write: each write wakes it.
+    // All that a server asks for goes in one write, as each write wakes it;
+    // but no more than the server itself holds, so that no more waits here.
     std::size_t room = 0;
     if (bridge.destination == Destination::server) {
         if (const std::string error = waitForServerRoom(room); !error.empty()) {
             failOnServer(error);
         }
+        room = std::min(room, static_cast<std::size_t>(bytesPerSecond() * serverLatencySeconds));
     }
     if (room > bridge.gatheredBytes) {
-        bridge.gatherBytes = std::min(room, serverGatherLimit);
+        bridge.gatherBytes = room;
     } else {
         bridge.gatherBytes = bridge.liveGatherBytes;
         handOver();

@@ -155,9 +155,15 @@ int convert(const std::vector<std::string>& names) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    static const char usage[] = "usage: wav2dspfeed [--] INPUT|- [OUTPUT.txt|-]\n";
+    if (int status = 0; answerHelpOrVersion(
+            argc, argv, usage, "Turns a WAV file, or any audio file libsndfile reads, into a text sample stream.",
+            status)) {
+        return status;
+    }
     std::vector<std::string> names;
     if (!readNames(argc, argv, names) || names.empty() || names.size() > 2) {
-        std::fputs("usage: wav2dspfeed INPUT [OUTPUT.txt]\n", stderr);
+        std::fputs(usage, stderr);
         return exitUsage;
     }
     stopOnSignals();
