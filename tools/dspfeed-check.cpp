@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "sound_levels.h"
 #include "frame_streaming.h"
 #include "sound_device.h"
 #include "text_input.h"
@@ -321,23 +322,20 @@ void addSample(Check& check, Levels& levels, std::int16_t value, std::int64_t ch
             levels.firstOutsideByteValue = value;
         }
         level = std::abs(played - 128);
-        levels.fullScale += played == 0 || played == 0xff;
-    } else {
-        levels.fullScale += value == INT16_MAX || value == INT16_MIN;
     }
+    levels.fullScale += isFullScale(value, eightBit);
     std::int32_t& peak = levels.peaks[levels.peaks.size() == 1 ? 0 : static_cast<std::size_t>(channel)];
     peak = std::max(peak, level);
 }
 
-std::string formatLevel(std::int32_t peak, double fullScale) {
+// An 8-bit peak is its distance from 128.
+std::string formatLevel(std::int32_t peak, bool eightBit) {
     if (peak == 0) {
         return "silent";
     }
-    // Rounded first, so that a level just under full scale reads 0.0, not -0.0.
-    const double decibels = std::round(200 * std::log10(peak / fullScale)) / 10 + 0.0;
     constexpr std::size_t room = 48;
     char text[room];
-    (void)std::snprintf(text, sizeof text, "%d (%.1f dBFS)", peak, decibels);
+    (void)std::snprintf(text, sizeof text, "%d (%.1f dBFS)", peak, levelDecibels(eightBit ? peak * 256 : peak));
     return text;
 }
 
@@ -353,14 +351,13 @@ void describeLevels(Check& check, const Levels& levels, bool eightBit) {
                    countOf(levels.outsideByte, "8-bit value") + " outside 0..255, the first " + std::to_string(first) +
                        ", which plays as " + std::to_string(first & 0xff));
     }
-    const double fullScale = eightBit ? 128 : 32768;
     std::string peaks = "peak";
     if (levels.peaks.size() == 1) {
-        peaks += (report.values[2] == 1 ? " " : " of all channels ") + formatLevel(levels.peaks[0], fullScale);
+        peaks += (report.values[2] == 1 ? " " : " of all channels ") + formatLevel(levels.peaks[0], eightBit);
     } else {
         for (std::size_t channel = 0; channel < levels.peaks.size(); ++channel) {
             peaks += (channel == 0 ? " channel " : ", channel ") + std::to_string(channel + 1) + " " +
-                     formatLevel(levels.peaks[channel], fullScale);
+                     formatLevel(levels.peaks[channel], eightBit);
         }
     }
     report.notes.push_back(peaks);

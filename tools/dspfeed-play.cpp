@@ -3,9 +3,9 @@
 // Usage: dspfeed-play [--via oss|pulse|alsa|wav] [--] [STREAM.txt | -]
 //
 // In turn: a PulseAudio or PipeWire server that answers (the player through
-// the sound bridge into paplay); a /dev/dsp that opens (the bare player); ALSA
-// with a sound card (the bridge into aplay); and with no sound at all, a new
-// WAV file named after the stream in the current directory.
+// the sound bridge, a client of the server); a /dev/dsp that opens (the bare
+// player); ALSA with a sound card (the bridge into aplay); and with no sound
+// at all, a new WAV file named after the stream in the current directory.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
