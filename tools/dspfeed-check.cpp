@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "command_line.h"
-#include "sound_levels.h"
 #include "frame_streaming.h"
 #include "sound_device.h"
+#include "sound_levels.h"
 #include "text_input.h"
 #include "tool_files.h"
 

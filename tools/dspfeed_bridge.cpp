@@ -55,15 +55,15 @@ struct Bridge {
     int format = AFMT_U8;  // OSS's defaults until asked
     int channels = 1;
     int rate = 8000;
-    bool started = false;  // the first frame came, and the header or stream is there
-    int failure = 0;       // the errno of a failed hand-over, which every later write reports
+    bool started = false;                 // the first frame came, and the header or stream is there
+    int failure = 0;                      // the errno of a failed hand-over, which every later write reports
     std::vector<unsigned char> gathered;  // its first gatheredBytes are waiting to go out
     std::size_t gatheredBytes = 0;
     std::size_t liveGatherBytes = gatherLimit;  // what is gathered before it goes out
     std::size_t gatherBytes = gatherLimit;      // the same, or all a server has asked for
-    std::uint64_t handedOn = 0;             // bytes of sound handed on
-    std::uint64_t inputBytes = 0;           // bytes of text the player has read
-    std::unique_ptr<LevelTracker> meter;    // what the server was given, for the lines of what is heard
+    std::uint64_t handedOn = 0;                 // bytes of sound handed on
+    std::uint64_t inputBytes = 0;               // bytes of text the player has read
+    std::unique_ptr<LevelTracker> meter;        // what the server was given, for the lines of what is heard
 };
 Bridge bridge;
 
@@ -179,8 +179,9 @@ bool handOver() {
 // a frame has taken so far.
 std::size_t countLiveReadBytes() {
     const WavFormat format = currentFormat();
-    const std::uint64_t frames = (bridge.handedOn + bridge.gatheredBytes) /
-                                 (static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes));
+    const std::uint64_t frames =
+        (bridge.handedOn + bridge.gatheredBytes) /
+        (static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes));
     if (frames == 0) {
         return SIZE_MAX;
     }

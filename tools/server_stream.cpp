@@ -78,8 +78,8 @@ void disconnect() {
 // while, as a server that does not answer is no server.
 template <typename State>
 std::string waitUntilReady(State state) {
-    pa_time_event* timeout = pa_context_rttime_new(server.context, pa_rtclock_now() + connectTimeout, onTimeout,
-                                                   nullptr);
+    pa_time_event* timeout =
+        pa_context_rttime_new(server.context, pa_rtclock_now() + connectTimeout, onTimeout, nullptr);
     std::string error;
     while (error.empty() && !state()) {
         if (!iterate()) {
@@ -105,8 +105,7 @@ std::string connectToServer() {
         disconnect();
         return error;
     }
-    std::string error =
-        waitUntilReady([] { return pa_context_get_state(server.context) == PA_CONTEXT_READY; });
+    std::string error = waitUntilReady([] { return pa_context_get_state(server.context) == PA_CONTEXT_READY; });
     if (!error.empty()) {
         disconnect();
     }
@@ -125,8 +124,9 @@ std::string openServerStream(const WavFormat& format, const std::string& name, b
     // What the server holds is a time, whatever the format: the sink's buffer
     // and the stream's together, as a live client asks for it.
     const auto unset = static_cast<std::uint32_t>(-1);
-    pa_buffer_attr attributes{unset, static_cast<std::uint32_t>(pa_usec_to_bytes(
-                                         static_cast<pa_usec_t>(serverLatencySeconds * PA_USEC_PER_SEC), &spec)),
+    pa_buffer_attr attributes{unset,
+                              static_cast<std::uint32_t>(pa_usec_to_bytes(
+                                  static_cast<pa_usec_t>(serverLatencySeconds * PA_USEC_PER_SEC), &spec)),
                               unset, unset, unset};
     auto flags = PA_STREAM_ADJUST_LATENCY;
     if (timed) {
