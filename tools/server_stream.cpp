@@ -157,6 +157,11 @@ std::string writeToServer(const void* bytes, std::size_t count) {
     if (pa_stream_write(server.stream, bytes, count, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
         return describeFailure();
     }
+    // libpulse sends what is written from its main loop: without a turn of
+    // it the sound would wait until the next time the stream is full.
+    if (pa_mainloop_iterate(server.loop, 0, nullptr) < 0 || isConnectionLost()) {
+        return describeFailure();
+    }
     return {};
 }
 
