@@ -122,12 +122,15 @@ std::string openServerStream(const WavFormat& format, const std::string& name, b
         return describeFailure();
     }
     // What the server holds is a time, whatever the format: the sink's buffer
-    // and the stream's together, as a live client asks for it.
+    // and the stream's together, as a live client asks for it; and it asks
+    // for more each 60 ms rather than its 20 (a third fewer wakeups here and
+    // in the server, and no later sound: the server then keeps less in the
+    // sink's own buffer).
+    const auto bytesOf = [&spec](double seconds) {
+        return static_cast<std::uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(seconds * PA_USEC_PER_SEC), &spec));
+    };
     const auto unset = static_cast<std::uint32_t>(-1);
-    pa_buffer_attr attributes{unset,
-                              static_cast<std::uint32_t>(pa_usec_to_bytes(
-                                  static_cast<pa_usec_t>(serverLatencySeconds * PA_USEC_PER_SEC), &spec)),
-                              unset, unset, unset};
+    pa_buffer_attr attributes{unset, bytesOf(serverLatencySeconds), unset, bytesOf(serverRequestSeconds), unset};
     auto flags = PA_STREAM_ADJUST_LATENCY;
     if (timed) {
         flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
