@@ -172,8 +172,18 @@ echo "ok pulseaudio progress on a terminal: $(grep -c 'of 0:00:02' progress.log)
 # default source, and with the silences it inserts when the machine is busy.
 dsp_emulation=$(ls /usr/lib/*/pulseaudio/libpulsedsp.so)
 gaps_expected="*" captures_expected="-ge 2" play pulseaudio s16-stereo-48k-short 48000 2 16 env LD_PRELOAD="$dsp_emulation" "$DSPFEED"
+# A server that goes away mid-stream is a failure, said as the server's.
+"$tools/dspfeed-play" s16-stereo-48k.txt 2>gone.err &
+player=$!
+sleep 1
 kill "$pulse"
 wait "$pulse" 2>/dev/null || true
+status=0
+wait "$player" || status=$?
+[ "$status" = 255 ] && [ "$(tail -n 2 gone.err | tr '\n' '|')" = \
+    "Error writing to /dev/dsp|dspfeed-play: the sound server failed: Connection terminated|" ] ||
+    fail "a server that goes away: status $status, said $(cat gone.err)"
+echo "ok pulseaudio going away mid-stream: status 255, $(tail -n 1 gone.err)"
 
 echo "== PipeWire"
 export XDG_RUNTIME_DIR=$work/pipewire-run
