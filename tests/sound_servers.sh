@@ -203,7 +203,7 @@ pids+=($!)
 pipewire-pulse >pipewire-pulse.log 2>&1 &
 pids+=($!)
 waitForServer PipeWire
-pactl info | grep -q 'on PipeWire' || fail "pipewire-pulse is not the server answering"
+pactl info | grep 'on PipeWire' >/dev/null || fail "pipewire-pulse is not the server answering"
 play pipewire s16-stereo-48k 48000 2 16 "$tools/dspfeed-play" -
 play pipewire s16-stereo-44k 44100 2 16 "$tools/dspfeed-play" -
 play pipewire u8-mono-8k 8000 1 8 "$tools/dspfeed-play" -

@@ -81,7 +81,7 @@ example=$root/examples/arpeggio-8k-u8-mono.txt
 od -An -v -tu1 -w1 alsa.raw | tr -d ' ' >alsa.values
 tail -n +6 "$example" | tr -s ' \r\n' '\n\n\n' >expected.values
 cmp -s expected.values <(head -n "$(wc -l <expected.values)" alsa.values) &&
-    ! tail -n +"$(($(wc -l <expected.values) + 1))" alsa.values | grep -qvx 128 ||
+    ! tail -n +"$(($(wc -l <expected.values) + 1))" alsa.values | grep -vx 128 >/dev/null ||
     fail "dspfeed-play --via alsa: the samples differ from the stream's values"
 echo "ok dspfeed-play --via alsa: every value of $(basename "$example") reached ALSA"
 rm "$HOME/.asoundrc"
