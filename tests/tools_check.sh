@@ -201,6 +201,50 @@ expect "a WAV file longer than a stream" 1 \
     "$wav2dspfeed" huge.wav huge.txt
 [ ! -e huge.txt ] || fail "a stream was written for huge.wav"
 
+# Lossy decoders yield floats that overshoot full scale: clipped and counted,
+# never wrapped round, sample for sample within 32768 of ffmpeg's decoding.
+sox -n -r 48000 -c 2 -b 16 square.wav synth 2 square 100
+for format in ogg opus mp3; do
+    sndfile-convert square.wav "square.$format"
+    "$wav2dspfeed" "square.$format" "square-$format.txt" 2>said
+    grep -qx 'wav2dspfeed: clipped [0-9]* samples beyond full scale' said || fail "square.$format said: $(cat said)"
+    ffmpeg -loglevel error -i "square.$format" -f s16le - | od -An -v -td2 -w2 >"square-$format.ffmpeg"
+    wrapped=$(tail -n +6 "square-$format.txt" | tr ' ' '\n' | paste -d ' ' - "square-$format.ffmpeg" |
+        awk 'NF != 2 || $1 - $2 > 32768 || $2 - $1 > 32768 { far++ } END { print far + 0 }')
+    [ "$wrapped" = 0 ] || fail "square.$format: $wrapped samples far from ffmpeg's"
+    echo "ok a square wave at full scale through $format: $(cut -d ' ' -f 3 said) clipped, none wrapped"
+done
+# What the library can only read by seeking converts from a pipe as from the
+# file; compressed WAV stops at the count of its fact chunk, not the decoder's.
+sox -n -r 8000 -c 1 -b 16 speech.wav synth 1.2345 sine 300
+sox speech.wav speech.flac
+for encoding in gsm-full-rate ima-adpcm ms-adpcm; do sox speech.wav -e "$encoding" "$encoding.wav"; done
+for input in speech.flac gsm-full-rate.wav ima-adpcm.wav ms-adpcm.wav square.ogg square.mp3; do
+    "$wav2dspfeed" "$input" file.txt && cat "$input" | "$wav2dspfeed" - piped.txt && cmp -s file.txt piped.txt ||
+        fail "$input from a pipe differs from the file's conversion"
+    [ "$input" = square.ogg ] || [ "$input" = square.mp3 ] || [ "$(header piped.txt SAMPLES)" = 9876 ] ||
+        fail "$input: $(header piped.txt SAMPLES) frames of 9876"
+done
+echo "ok FLAC, GSM, ADPCM, Ogg and MP3 from a pipe: the file's conversion, the fact chunk's count"
+# A file cut short says so, from a file and from a pipe, and writes nothing.
+head -c 10000 speech.wav >cut.wav
+expect "a WAV file cut short" 1 "wav2dspfeed: cannot read cut.wav: it ended after 4978 of the 9876 frames its header gives" \
+    "$wav2dspfeed" cut.wav cut.txt
+expect "a WAV file cut short, from a pipe" 1 \
+    "wav2dspfeed: cannot read standard input: it ended after 4978 of the 9876 frames its header gives" \
+    sh -c 'cat cut.wav | "$0" - cut.txt' "$wav2dspfeed"
+[ ! -e cut.txt ] || fail "a stream was written of cut.wav"
+expect "a pipe with no room for its copy" 1 \
+    "wav2dspfeed: cannot read standard input: cannot copy it into TMPDIR (missing): No such file or directory" \
+    sh -c 'cat speech.flac | TMPDIR=missing "$0" - cut.txt' "$wav2dspfeed"
+# Odd data in a WAV file is followed by the pad byte RIFF asks for.
+printf 'SAMPLES: 3\nBITSPERSAMPLE: 8\nCHANNELS: 1\nSAMPLERATE: 8000\nNORMALIZED: FALSE\n1\n2\n3\n' >odd.txt
+"$tools/dspfeed2wav" odd.txt odd.wav
+[ "$(sox -V3 odd.wav -t raw - 2>sox.said | od -An -tu1 | tr -s ' ')" = " 1 2 3" ] && ! grep -qi warn sox.said &&
+    ! sndfile-info odd.wav | grep -q 'Error' && [ "$(wc -c <odd.wav)" = 84 ] ||
+    fail "odd-length data: $(sndfile-info odd.wav)"
+echo "ok 3 bytes of 8-bit data: padded, read back by sox and libsndfile with no warning"
+
 # The report is UTF-8 whatever the stream holds: a byte that is not, and a
 # character cut where the token is shortened, come out escaped or whole.
 printf 'SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED: \xff\x01\n%s\n' \

@@ -12,13 +12,16 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "child_process.h"
 #include "command_line.h"
+#include "stated_length.h"
 #include "tool_files.h"
 #include "wav_format.h"
 
@@ -31,6 +34,7 @@ constexpr sf_count_t chunkSamples = 16384;
 
 struct Input {
     std::string name;
+    int descriptor = -1;  // a file libsndfile can seek in
     SNDFILE* file = nullptr;
     SF_INFO info{};
     bool isFloat = false;
@@ -50,9 +54,103 @@ std::string describeOpenError() {
                                                                          : reason;
 }
 
+// libsndfile seeks in most formats, and in a pipe it cannot: a pipe is first
+// copied whole into a file in TMPDIR that has no name from the start, so that
+// nothing of it outlives the run. Returns that file, or -1 with `error` set.
+int copyToUnnamedFile(int pipe, std::string& error) {
+    const char* folder = std::getenv("TMPDIR");
+    const std::string directory = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+    int file = open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (file < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
+        // A file system without unnamed files: a named one, unlinked at once.
+        std::string name = directory + "/wav2dspfeed.XXXXXX";
+        file = mkostemp(name.data(), O_CLOEXEC);
+        if (file >= 0) {
+            unlink(name.c_str());
+        }
+    }
+    std::vector<char> block(1 << 16);
+    ssize_t got = 0;
+    while (file >= 0 && (got = read(pipe, block.data(), block.size())) != 0) {
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            error = std::strerror(errno);
+            close(file);
+            return -1;
+        }
+        if (!writeAll(file, block.data(), static_cast<std::size_t>(got))) {
+            break;
+        }
+    }
+    if (file < 0 || got != 0 || lseek(file, 0, SEEK_SET) != 0) {
+        error = "cannot copy it into TMPDIR (" + directory + "): " + std::strerror(errno);
+        if (file >= 0) {
+            close(file);
+        }
+        return -1;
+    }
+    return file;
+}
+
+// Opens (or opens again, from the start) the input's file with libsndfile.
+bool openSound(Input& input) {
+    if (input.file != nullptr) {
+        sf_close(input.file);
+        input.info = {};
+    }
+    if (lseek(input.descriptor, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    input.file = sf_open_fd(input.descriptor, SFM_READ, &input.info, SF_FALSE);
+    return input.file != nullptr;
+}
+
+// Decoders whose samples come as floating point, which may lie beyond full
+// scale: read as 16-bit values by libsndfile, those wrap round.
+bool decodesToFloat(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_FLOAT:
+        case SF_FORMAT_DOUBLE:
+        case SF_FORMAT_VORBIS:
+        case SF_FORMAT_OPUS:
+        case SF_FORMAT_MPEG_LAYER_I:
+        case SF_FORMAT_MPEG_LAYER_II:
+        case SF_FORMAT_MPEG_LAYER_III:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Whether libsndfile's frame count is worked out from sizes, and so is what
+// decoding gives. Elsewhere (compressed samples, FLAC, Ogg, MPEG) it is a
+// header's promise or an estimate, and only decoding tells.
+bool countsBySize(int format) {
+    const int container = format & SF_FORMAT_TYPEMASK;
+    if (container == SF_FORMAT_FLAC || container == SF_FORMAT_OGG || container == SF_FORMAT_MPEG) {
+        return false;
+    }
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_PCM_16:
+        case SF_FORMAT_PCM_24:
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT:
+        case SF_FORMAT_DOUBLE:
+        case SF_FORMAT_ULAW:
+        case SF_FORMAT_ALAW:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Floating-point samples keep their level: 1.0 is full scale, and what lies
 // beyond it is clipped and counted. (libsndfile's own conversion would scale
-// by the file's peak instead, or truncate.)
+// by the file's peak instead, or wrap.)
 std::int16_t toSample(double value, std::int64_t& clipped) {
     if (std::isnan(value)) {
         return 0;
@@ -63,28 +161,42 @@ std::int16_t toSample(double value, std::int64_t& clipped) {
     return static_cast<std::int16_t>(std::clamp(std::nearbyint(value * 32768.0), -32768.0, 32767.0));
 }
 
-// Reads up to a chunk of frames as 16-bit values.
-sf_count_t readChunk(Input& input, std::vector<std::int16_t>& samples, std::vector<double>& floats) {
+// Reads up to `frames` frames, at most a chunk, as 16-bit values.
+sf_count_t readChunk(Input& input, sf_count_t frames, std::vector<std::int16_t>& samples, std::vector<double>& floats) {
+    frames = std::min(frames, input.chunkFrames);
     if (!input.isFloat) {
-        return sf_readf_short(input.file, samples.data(), input.chunkFrames);
+        return sf_readf_short(input.file, samples.data(), frames);
     }
-    const sf_count_t frames = sf_readf_double(input.file, floats.data(), input.chunkFrames);
+    frames = sf_readf_double(input.file, floats.data(), frames);
     for (sf_count_t index = 0; index < frames * input.info.channels; ++index) {
         samples[static_cast<std::size_t>(index)] = toSample(floats[static_cast<std::size_t>(index)], input.clipped);
     }
     return frames;
 }
 
-// Writes the stream, a chunk at a time: the header, then one frame a line.
-// Counts the frames read; returns false when the output could not be written.
-bool writeStream(Input& input, int output, sf_count_t& total) {
+// The frames decoding gives, read through once where sizes do not tell.
+sf_count_t countFrames(Input& input, std::vector<std::int16_t>& samples) {
+    if (countsBySize(input.info.format)) {
+        return input.info.frames;
+    }
+    sf_count_t total = 0;
+    for (sf_count_t frames = 0; (frames = sf_readf_short(input.file, samples.data(), input.chunkFrames)) > 0;) {
+        total += frames;
+    }
+    return openSound(input) ? total : -1;
+}
+
+// Writes the stream of `count` frames, a chunk at a time: the header, then
+// one frame a line. Counts the frames read; returns false when the output
+// could not be written.
+bool writeStream(Input& input, sf_count_t count, std::vector<std::int16_t>& samples, int output, sf_count_t& total) {
     const auto channels = static_cast<std::size_t>(input.info.channels);
-    std::string text = "SAMPLES: " + std::to_string(input.info.frames) +
+    std::string text = "SAMPLES: " + std::to_string(count) +
                        "\nBITSPERSAMPLE: 16\nCHANNELS: " + std::to_string(channels) +
                        "\nSAMPLERATE: " + std::to_string(input.info.samplerate) + "\nNORMALIZED: FALSE\n";
-    std::vector<std::int16_t> samples(static_cast<std::size_t>(input.chunkFrames) * channels);
     std::vector<double> floats(input.isFloat ? samples.size() : 0);
-    for (sf_count_t frames = 0; (frames = readChunk(input, samples, floats)) > 0; total += frames) {
+    for (sf_count_t frames = 0; total < count && (frames = readChunk(input, count - total, samples, floats)) > 0;
+         total += frames) {
         char number[8];
         for (std::size_t index = 0; index < static_cast<std::size_t>(frames) * channels; ++index) {
             text.append(number, std::to_chars(number, number + sizeof number, samples[index]).ptr);
@@ -98,26 +210,47 @@ bool writeStream(Input& input, int output, sf_count_t& total) {
     return writeAll(output, text.data(), text.size());
 }
 
-int convert(const std::vector<std::string>& names) {
-    Input input;
-    input.name = names[0] == "-" ? "standard input" : names[0];
+std::string describeShortfall(sf_count_t frames, sf_count_t stated) {
+    return "it ended after " + std::to_string(frames) + " of the " + std::to_string(stated) +
+           " frames its header gives";
+}
+
+int convert(Input& input, const std::string& outputName) {
     struct stat status = {};
-    const int descriptor = openInput(names[0], status);
-    if (descriptor < 0) {
-        return failReading(input, std::strerror(errno));
+    if (fstat(input.descriptor, &status) != 0 || lseek(input.descriptor, 0, SEEK_CUR) < 0) {
+        std::string error;
+        const int pipe = input.descriptor;
+        input.descriptor = copyToUnnamedFile(pipe, error);
+        if (input.descriptor < 0) {
+            return failReading(input, error);
+        }
+        close(pipe);
     }
-    input.file = sf_open_fd(descriptor, SFM_READ, &input.info, SF_TRUE);
-    if (input.file == nullptr) {
+    if (!openSound(input)) {
         return failReading(input, describeOpenError());
     }
-    const int subtype = input.info.format & SF_FORMAT_SUBMASK;
-    input.isFloat = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+    input.isFloat = decodesToFloat(input.info.format);
     input.chunkFrames = std::max<sf_count_t>(1, chunkSamples / std::max(input.info.channels, 1));
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(input.chunkFrames * input.info.channels));
+    sf_count_t count = countFrames(input, samples);
+    if (count < 0) {
+        return failReading(input, sf_strerror(nullptr));
+    }
+    // Where the header promises a length, the file must hold it; a fact
+    // chunk's count also drops the padding at the end of compressed samples.
+    std::optional<std::int64_t> stated = readStatedFrames(input.descriptor);
+    if (!stated && (input.info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC && input.info.frames > 0 &&
+        input.info.frames < SF_COUNT_MAX) {
+        stated = input.info.frames;
+    }
+    if (stated && count < *stated) {
+        return failReading(input, describeShortfall(count, *stated));
+    }
+    count = std::min<sf_count_t>(count, stated.value_or(count));
     // What the stream's header can say, and what the toolkit can play back
     // into a WAV file.
-    if (input.info.frames > std::numeric_limits<std::int32_t>::max()) {
-        return failReading(input,
-                           std::to_string(input.info.frames) + " frames, more than a stream can hold (2147483647)");
+    if (count > std::numeric_limits<std::int32_t>::max()) {
+        return failReading(input, std::to_string(count) + " frames, more than a stream can hold (2147483647)");
     }
     if (!canHoldInWav(2, input.info.channels, input.info.samplerate)) {
         return failReading(input, std::to_string(input.info.channels) + " channels at " +
@@ -125,20 +258,17 @@ int convert(const std::vector<std::string>& names) {
                                       " Hz, more than a 16-bit WAV file can hold");
     }
     OutputFile output;
-    if (const std::string error = openOutput(names.size() == 2 ? names[1] : "-", &status, output); !error.empty()) {
+    if (const std::string error = openOutput(outputName, &status, output); !error.empty()) {
         std::fprintf(stderr, "wav2dspfeed: cannot write %s: %s\n", output.name.c_str(), error.c_str());
         discardOutput(output);
         return exitFailed;
     }
     sf_count_t frames = 0;
-    const bool written = writeStream(input, output.descriptor, frames);
+    const bool written = writeStream(input, count, samples, output.descriptor, frames);
     const std::string error = written ? "" : std::strerror(errno);
-    sf_close(input.file);
-    // Only a pipe can hold fewer frames than its header says.
-    if (written && frames != input.info.frames) {
+    if (written && frames != count) {
         discardOutput(output);
-        return failReading(input, "it ended after " + std::to_string(frames) + " of the " +
-                                      std::to_string(input.info.frames) + " frames its header gives");
+        return failReading(input, describeShortfall(frames, count));
     }
     if (const std::string failure = written ? finishOutput(output) : error; !failure.empty()) {
         std::fprintf(stderr, "wav2dspfeed: cannot write %s: %s\n", output.name.c_str(), failure.c_str());
@@ -150,6 +280,21 @@ int convert(const std::vector<std::string>& names) {
                      input.clipped == 1 ? "sample" : "samples");
     }
     return 0;
+}
+
+int convert(const std::vector<std::string>& names) {
+    Input input;
+    input.name = names[0] == "-" ? "standard input" : names[0];
+    struct stat status = {};
+    input.descriptor = openInput(names[0], status);
+    if (input.descriptor < 0) {
+        return failReading(input, std::strerror(errno));
+    }
+    const int result = convert(input, names.size() == 2 ? names[1] : "-");
+    if (input.file != nullptr) {
+        sf_close(input.file);
+    }
+    return result;
 }
 
 }  // namespace

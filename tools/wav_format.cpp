@@ -77,7 +77,9 @@ std::vector<unsigned char> makeWavFileHeader(const WavFormat& format, std::uint6
     // What follows the RIFF size: "WAVE", the reserved room, "fmt " and "data".
     constexpr std::uint64_t headerAfterSize = wavFileHeaderBytes - 8;
     constexpr std::uint32_t roomBytes = 28;
-    const std::uint64_t riffBytes = headerAfterSize + dataBytes;
+    // Chunks are word-aligned: odd data is followed by a pad byte, which the
+    // RIFF size counts and the data size does not.
+    const std::uint64_t riffBytes = headerAfterSize + dataBytes + dataBytes % 2;
     const bool large = riffBytes > unknownLength - 1;
     std::vector<unsigned char> header;
     putChunk(header, large ? "RF64" : "RIFF", large ? unknownLength : static_cast<std::uint32_t>(riffBytes));

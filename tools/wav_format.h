@@ -26,5 +26,6 @@ bool readWavStreamHeader(const unsigned char* header, WavFormat& format);
 // A file's header for `dataBytes` bytes of sound. Room for RF64's sizes is
 // kept in a JUNK chunk, so the header is the same size whatever the length;
 // past 4 GiB the file becomes RF64 and the room holds the 64-bit sizes.
+// Odd data must be followed by a pad byte, which the sizes allow for.
 constexpr std::size_t wavFileHeaderBytes = 80;
 std::vector<unsigned char> makeWavFileHeader(const WavFormat& format, std::uint64_t dataBytes);

@@ -106,6 +106,11 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
         return status != 0 ? status : exitPlayerFailed;
     }
     if (output.seekable) {
+        // A stream of unknown length ends where the data does, so only a file
+        // gets the pad byte.
+        if (dataBytes % 2 != 0 && !writeAll(output.descriptor, "", 1)) {
+            return failWriting(tool, output, errno);
+        }
         const std::vector<unsigned char> header = makeWavFileHeader(format, dataBytes);
         const ssize_t written = pwrite(output.descriptor, header.data(), header.size(), start);
         if (written != static_cast<ssize_t>(header.size())) {
