@@ -20,8 +20,14 @@ struct LengthCase {
 
 const LengthCase lengthCases[] = {
     {"LastPlainLength", (0xfffffffeULL - (wavFileHeaderBytes - 8)) / 64, "RIFF"},
+    // The RIFF size, not the data's, decides: here only the RIFF size is past 32 bits.
+    {"FirstRf64Length", (0xfffffffeULL - (wavFileHeaderBytes - 8)) / 64 + 1, "RF64"},
     {"PastFourGiB", 67'200'000, "RF64"},
 };
+
+void PrintTo(const LengthCase& lengthCase, std::ostream* out) {
+    *out << lengthCase.name << " (" << lengthCase.frames << " frames)";
+}
 
 class WavLengthTest : public testing::TestWithParam<LengthCase> {};
 
