@@ -48,6 +48,13 @@ TEST_P(WavLengthTest, ReadersSeeEveryFrame) {
     EXPECT_EQ(std::string(header.begin(), header.begin() + 4), GetParam().id);
     EXPECT_EQ(static_cast<std::uint64_t>(info.frames), GetParam().frames);
     EXPECT_EQ(info.channels, 32);
+    // The RIFF size, where RF64 keeps it in its ds64 chunk, is all that follows it.
+    const bool large = GetParam().id == std::string("RF64");
+    std::uint64_t riffBytes = 0;
+    for (int index = large ? 7 : 3; index >= 0; --index) {
+        riffBytes = riffBytes << 8 | header[(large ? 20 : 4) + index];
+    }
+    EXPECT_EQ(riffBytes + 8, header.size() + GetParam().frames * 64);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, WavLengthTest, testing::ValuesIn(lengthCases),
