@@ -25,7 +25,9 @@ struct StatusCase {
 const StatusCase statusCases[] = {
     {"ExitStatusKept", "exit 3", 3},
     {"KilledIsNeverSuccess", "kill -TERM $$", 143},
-    {"SettingReplacesTheTools", "[ \"$(env | grep ^DSPFEED_BRIDGE_FORMAT=)\" = DSPFEED_BRIDGE_FORMAT=wav ]", 0},
+    // The environment as it was handed over, before the shell tidies it.
+    {"SettingReplacesTheTools",
+     "[ \"$(tr '\\0' '\\n' </proc/$$/environ | grep ^DSPFEED_BRIDGE_FORMAT=)\" = DSPFEED_BRIDGE_FORMAT=wav ]", 0},
 };
 
 void PrintTo(const StatusCase& row, std::ostream* out) {
