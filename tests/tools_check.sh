@@ -189,6 +189,23 @@ done
     fail "dspfeed-play or dspfeed-check with --: $(cat said)"
 echo "ok dspfeed-play --via wav twice: s-1.wav and s-2.wav beside s.wav, and -x.wav after --"
 
+# Through a link the target is replaced, keeping its mode whatever the umask,
+# and only once the new file has reached the disk.
+printf 'old' >target.wav
+chmod 664 target.wav
+ln -s target.wav linked.wav
+(umask 077 && strace -f -q -e trace=fsync,rename,renameat,renameat2 -o order.log \
+    env ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" "$tools/dspfeed2wav" s.txt linked.wav)
+[ -L linked.wav ] && [ "$(stat -c %a target.wav)" = 664 ] && cmp -s target.wav s-1.wav &&
+    [ "$(grep -oE '(fsync|rename[a-z0-9]*)\(' order.log | head -n 2 | tr -d '(\n')" = fsyncrename ] ||
+    fail "a linked output: $(ls -l linked.wav target.wav; cat order.log)"
+echo "ok an output through a link: the target replaced, mode 664 kept under umask 077, flushed before the rename"
+# To a pipe, the stream's header says its lengths are unknown, never 0.
+"$tools/dspfeed2wav" s.txt - | cat >piped.wav
+[ "$(od -An -tx1 -j4 -N4 piped.wav | tr -d ' ') $(sox piped.wav -t raw - 2>/dev/null | wc -c)" = "ffffffff 96000" ] ||
+    fail "a WAV stream to a pipe: $(od -An -tx1 -N44 piped.wav)"
+echo "ok a WAV stream to a pipe: lengths unknown, all 24000 frames read by sox"
+
 # Floating-point samples keep their level, and clipping is counted: 0.25,
 # 1.0, -1.0, 2.0 and -2.0 as 32-bit floats, behind a header of format 3.
 printf 'RIFF\x38\0\0\0WAVEfmt \x10\0\0\0\x03\0\x01\0\x40\x1f\0\0\0\x7d\0\0\x04\0\x20\0data\x14\0\0\0' >float.wav
@@ -206,6 +223,12 @@ expect "a WAV file longer than a stream" 1 \
     "wav2dspfeed: cannot read huge.wav: 4294967256 frames, more than a stream can hold (2147483647)" \
     "$wav2dspfeed" huge.wav huge.txt
 [ ! -e huge.txt ] || fail "a stream was written for huge.wav"
+# The most a stream can say is not refused: only /dev/full stops it.
+printf 'RIFF\x24\0\0\x80WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\xff\xff\xff\x7f' >most.wav
+truncate -s $((44 + 2147483647 + 1)) most.wav
+expect "a WAV file of 2147483647 frames" 1 "wav2dspfeed: cannot write standard output: No space left on device" \
+    sh -c '"$0" most.wav >/dev/full' "$wav2dspfeed"
+rm most.wav
 
 # Lossy decoders yield floats that overshoot full scale: clipped and counted,
 # never wrapped round, sample for sample within 32768 of ffmpeg's decoding.
