@@ -24,30 +24,22 @@ bool readAt(int descriptor, off_t offset, unsigned char* bytes, std::size_t coun
     return pread(descriptor, bytes, count, offset) == static_cast<ssize_t>(count);
 }
 
-std::optional<std::int64_t> readWavFrames(int descriptor) {
-    std::uint16_t format = 0, frameBytes = 0;
-    std::optional<std::int64_t> factFrames;
+struct Chunk {
+    off_t body;
+    std::uint32_t size;
+};
+
+// The first chunk named `id` after the file's own 12-byte header.
+std::optional<Chunk> findChunk(int descriptor, const char* id, bool bigEndian) {
     off_t offset = 12;
     for (int chunk = 0; chunk < mostChunks; ++chunk) {
-        unsigned char head[8], body[14];
+        unsigned char head[8];
         if (!readAt(descriptor, offset, head, sizeof head)) {
             break;
         }
-        const std::uint32_t size = readNumber(head + 4, 4, false);
-        if (std::memcmp(head, "fmt ", 4) == 0 && size >= sizeof body &&
-            readAt(descriptor, offset + 8, body, sizeof body)) {
-            format = static_cast<std::uint16_t>(readNumber(body, 2, false));
-            frameBytes = static_cast<std::uint16_t>(readNumber(body + 12, 2, false));
-        } else if (std::memcmp(head, "fact", 4) == 0 && size >= 4 && readAt(descriptor, offset + 8, body, 4)) {
-            factFrames = readNumber(body, 4, false);
-        } else if (std::memcmp(head, "data", 4) == 0) {
-            if (format != wavPcm && format != wavFloat && format != wavExtensible) {
-                return factFrames;
-            }
-            if (size == 0xffffffff || frameBytes == 0) {
-                return std::nullopt;
-            }
-            return size / frameBytes;
+        const std::uint32_t size = readNumber(head + 4, 4, bigEndian);
+        if (std::memcmp(head, id, 4) == 0) {
+            return Chunk{offset + 8, size};
         }
         // Chunks are word-aligned: an odd size is followed by a pad byte.
         offset += 8 + static_cast<off_t>(size) + static_cast<off_t>(size & 1);
@@ -55,23 +47,37 @@ std::optional<std::int64_t> readWavFrames(int descriptor) {
     return std::nullopt;
 }
 
-std::optional<std::int64_t> readAiffFrames(int descriptor) {
-    off_t offset = 12;
-    for (int chunk = 0; chunk < mostChunks; ++chunk) {
-        unsigned char head[8], body[6];
-        if (!readAt(descriptor, offset, head, sizeof head)) {
-            break;
-        }
-        const std::uint32_t size = readNumber(head + 4, 4, true);
-        if (std::memcmp(head, "COMM", 4) == 0) {
-            if (size < sizeof body || !readAt(descriptor, offset + 8, body, sizeof body)) {
-                break;
-            }
-            return readNumber(body + 2, 4, true);
-        }
-        offset += 8 + static_cast<off_t>(size) + static_cast<off_t>(size & 1);
+// The first `count` bytes of a chunk, where it is there and has them.
+bool readBody(int descriptor, const std::optional<Chunk>& chunk, unsigned char* bytes, std::size_t count) {
+    return chunk && chunk->size >= count && readAt(descriptor, chunk->body, bytes, count);
+}
+
+std::optional<std::int64_t> readWavFrames(int descriptor) {
+    unsigned char format[14], fact[4];
+    const std::optional<Chunk> data = findChunk(descriptor, "data", false);
+    if (!data || !readBody(descriptor, findChunk(descriptor, "fmt ", false), format, sizeof format)) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    const std::uint32_t tag = readNumber(format, 2, false);
+    if (tag != wavPcm && tag != wavFloat && tag != wavExtensible) {
+        if (!readBody(descriptor, findChunk(descriptor, "fact", false), fact, sizeof fact)) {
+            return std::nullopt;
+        }
+        return readNumber(fact, 4, false);
+    }
+    const std::uint32_t frameBytes = readNumber(format + 12, 2, false);
+    if (data->size == 0xffffffff || frameBytes == 0) {
+        return std::nullopt;
+    }
+    return data->size / frameBytes;
+}
+
+std::optional<std::int64_t> readAiffFrames(int descriptor) {
+    unsigned char common[6];
+    if (!readBody(descriptor, findChunk(descriptor, "COMM", true), common, sizeof common)) {
+        return std::nullopt;
+    }
+    return readNumber(common + 2, 4, true);
 }
 
 }  // namespace
