@@ -36,6 +36,10 @@ const ReportCase reportCases[] = {
      "<stdin>:7:3: error: frame 2, channel 2: '40000' is out of -32768..32767\n"
      "note: peak channel 1 2 (-84.3 dBFS), channel 2 1 (-90.3 dBFS)\nnote: no value at full scale\n"
      "player: plays 1 of 3 frames (0.000 s), then says \"Early end of input - text file broken?\" and exits with status 0\n"},
+    {"ColumnPastTheReadWindow", header16 + "1 -1\n" + std::string(300000, ' ') + "2 40000\n", 1, header16Line +
+     "<stdin>:7:300003: error: frame 2, channel 2: '40000' is out of -32768..32767\n"
+     "note: peak channel 1 2 (-84.3 dBFS), channel 2 1 (-90.3 dBFS)\nnote: no value at full scale\n"
+     "player: plays 1 of 3 frames (0.000 s), then says \"Early end of input - text file broken?\" and exits with status 0\n"},
     {"KeyOutOfOrder", "SAMPLES: 3\nCHANNELS: 2\n", 1,
      "header: SAMPLES 3, BITSPERSAMPLE ?, CHANNELS ?, SAMPLERATE ?, NORMALIZED ?\n"
      "<stdin>:2:1: error: 'CHANNELS:' is out of order: 'BITSPERSAMPLE:' is due here\n"
