@@ -1,11 +1,12 @@
 #!/bin/bash
 # Checks the tools: WAV round trips, dspfeed-play's /dev/dsp and WAV paths, and failing downstreams.
 # SPDX-License-Identifier: MIT
-# Usage: tools_check.sh PATH-TO-DSPFEED PATH-TO-FAKE-DSP-LIBRARY PATH-TO-BRIDGE PATH-TO-WAV2DSPFEED
+# Usage: tools_check.sh DSPFEED FAKE-DSP-LIBRARY BRIDGE WAV2DSPFEED FILE-FAULTS-LIBRARY
 set -euo pipefail
 export DSPFEED=$(realpath "$1") DSPFEED_BRIDGE_LIBRARY=$(realpath "$3")
 fake_driver=$(realpath "$2")
 wav2dspfeed=$(realpath "$4")
+file_faults=$(realpath "$5")
 root=$(cd "$(dirname "$0")/.." && pwd)
 tools=$(dirname "$DSPFEED")
 work=$(mktemp -d)
@@ -188,6 +189,20 @@ done
     [ "$(cat s.wav)" = old ] ||
     fail "dspfeed-play or dspfeed-check with --: $(cat said)"
 echo "ok dspfeed-play --via wav twice: s-1.wav and s-2.wav beside s.wav, and -x.wav after --"
+
+# Every file call that can fail, failing on cue: the file that was to be
+# replaced is kept, nothing of the tool's own is left, and a file system
+# without RENAME_NOREPLACE still never has a file replaced.
+for fault in "fsync Input/output error" "rename Invalid cross-device link" "close Input/output error" \
+    "write:50000 No space left on device"; do
+    expect "a failing ${fault%% *}" 255 "dspfeed2wav: cannot write keep.wav: ${fault#* }" \
+        env LD_PRELOAD="$file_faults" FILE_FAULT="${fault%% *}" "$tools/dspfeed2wav" s.txt keep.wav
+    [ "$(cat keep.wav)" = old ] && [ -z "$(ls -A | grep '^\.')" ] || fail "a failing ${fault%% *}: $(ls -A)"
+done
+LD_PRELOAD=$file_faults FILE_FAULT=renameat2 "$tools/dspfeed-play" --via wav s.txt 2>said
+[ "$(tail -n 1 said)" = "dspfeed-play: wrote s-3.wav" ] && [ "$(cat s.wav)" = old ] && cmp -s s-1.wav s-3.wav ||
+    fail "a new name without RENAME_NOREPLACE: $(cat said)"
+echo "ok a new name without RENAME_NOREPLACE: s-3.wav, s.wav kept"
 
 # Through a link the target is replaced, keeping its mode whatever the umask,
 # and only once the new file has reached the disk.
