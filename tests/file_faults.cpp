@@ -1,4 +1,4 @@
-// A preloaded fake of the file calls that fail on cue, so that the tools' care of their outputs is checked without root.
+// File calls that fail on cue, preloaded into a tool, so that its care of its outputs is checked without root.
 // SPDX-License-Identifier: MIT
 // FILE_FAULT names the call that fails, on regular files only:
 //   fsync       EIO
@@ -60,8 +60,8 @@ int renameat2(int fromFolder, const char* from, int toFolder, const char* to, un
         errno = EINVAL;
         return -1;
     }
-    return findReal<int(int, const char*, int, const char*, unsigned int)>("renameat2")(fromFolder, from, toFolder,
-                                                                                         to, flags);
+    return findReal<int(int, const char*, int, const char*, unsigned int)>("renameat2")(fromFolder, from, toFolder, to,
+                                                                                        flags);
 }
 
 int close(int descriptor) {
