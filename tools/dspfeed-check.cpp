@@ -279,7 +279,7 @@ std::string describeKeyMismatch(const std::string& word, const std::string& key)
     if (word.empty()) {
         return "input ended where " + due + " was due";
     }
-    for (const std::string other : headerKeys) {
+    for (const char* other : headerKeys) {
         if (other != key && isKeyToken(word, other)) {
             return quoteToken(word) + " is out of order: " + due + " is due here";
         }
