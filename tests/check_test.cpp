@@ -28,7 +28,7 @@ const std::string header16Line =
 
 // clang-format off
 const ReportCase reportCases[] = {
-    {"Clean", header16 + "1 -1\n2 -2\n32767 -32768\n", 0, header16Line +
+    {"CleanStreamPlaysWhole", header16 + "1 -1\n2 -2\n32767 -32768\n", 0, header16Line +
      "note: peak channel 1 32767 (0.0 dBFS), channel 2 32768 (0.0 dBFS)\n"
      "note: 2 values at full scale (possible clipping)\n"
      "player: plays all 3 frames (0.000 s) and exits with status 0\n"},

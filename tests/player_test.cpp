@@ -173,9 +173,9 @@ const PlayerCase deviceCases[] = {
 
 // Answers no sane driver gives: none may crash the player or go unreported.
 const PlayerCase hostileCases[] = {
-    {"FormatZero", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=0"}}, 254, badFormat, answered("0")},
-    {"FormatFour", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=4"}}, 254, badFormat, answered("4")},
-    {"FormatTwentyFour", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=24"}}, 254, badFormat, answered("24")},
+    {"FormatZeroIsRefused", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=0"}}, 254, badFormat, answered("0")},
+    {"FormatFourIsRefused", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=4"}}, 254, badFormat, answered("4")},
+    {"FormatTwentyFourIsRefused", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=24"}}, 254, badFormat, answered("24")},
     {"FormatThirtyTwo", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=32"}}, 254, badFormat, answered("32")},
     {"FormatMinusSixteen", twoStereoFrames, {.driver = {"FAKE_DSP_SETFMT=-16"}}, 254, badFormat, answered("-16")},
     {"ChannelsZero", twoStereoFrames, {.driver = {"FAKE_DSP_CHANNELS=0"}}, 254, badChannels, answered("16", "0")},

@@ -38,9 +38,9 @@ struct ValueCase {
 
 // clang-format off
 const ValueCase valueCases[] = {
-    {"Plain", "SAMPLES: 5\n", 5},
+    {"ReadsTheNumberAfterTheKey", "SAMPLES: 5\n", 5},
     {"ValueOnTheNextLine", "SAMPLES:\r\n\t 12\r\n", 12},
-    {"Negative", "SAMPLES: -7", -7},
+    {"KeepsTheMinusSign", "SAMPLES: -7", -7},
     {"ExplicitPlus", "SAMPLES: +3", 3},
     {"LeadingZeros", "SAMPLES: 0010", 10},
     {"Int32Limits", "SAMPLES: -2147483648", -2147483647 - 1},
@@ -70,14 +70,14 @@ struct FlagCase {
 
 // clang-format off
 const FlagCase flagCases[] = {
-    {"True", "NORMALIZED: TRUE\n", true},
+    {"TrueInCapitalsIsTrue", "NORMALIZED: TRUE\n", true},
     {"TrueFollowedByBody", "NORMALIZED:\nTRUE 1 2\n", true},
-    {"False", "NORMALIZED: FALSE", false},
-    {"LowerCase", "NORMALIZED: true", false},
-    {"MixedCase", "NORMALIZED: True", false},
-    {"Digit", "NORMALIZED: 1", false},
+    {"FalseIsFalse", "NORMALIZED: FALSE", false},
+    {"LowerCaseTrueIsFalse", "NORMALIZED: true", false},
+    {"MixedCaseTrueIsFalse", "NORMALIZED: True", false},
+    {"OneIsNotTrue", "NORMALIZED: 1", false},
     {"TrueWithMore", "NORMALIZED: TRUEISH", false},
-    {"Missing", "NORMALIZED:", false},
+    {"MissingFlagIsFalse", "NORMALIZED:", false},
 };
 // clang-format on
 
