@@ -12,8 +12,8 @@
 set -euo pipefail
 # Sound runs ahead of whatever else the machine does, as a desktop's servers
 # do: where root may, the servers, the recorder and the player run at a
-# real-time priority, so that a build beside the suite cannot starve them
-# into gaps or losses that are no fault of the player's. What arrives is
+# real-time priority, so that a build beside the suite comes second to them
+# (DSPFEED_REALTIME=off runs without it, for comparison). What arrives is
 # held to the same exact samples either way.
 if [ -z "${DSPFEED_REALTIME:-}" ] && chrt --rr 10 true 2>/dev/null; then
     DSPFEED_REALTIME="round-robin 10" exec chrt --rr 10 "$0" "$@"
