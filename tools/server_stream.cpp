@@ -113,11 +113,12 @@ std::string connectToServer() {
 }
 
 std::string openServerStream(const WavFormat& format, const std::string& name, bool timed) {
-    const pa_sample_spec spec{format.sampleBytes == 1 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE,
-                              static_cast<std::uint32_t>(format.rate), static_cast<std::uint8_t>(format.channels)};
+    const pa_sample_spec sampleFormat{format.sampleBytes == 1 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE,
+                                      static_cast<std::uint32_t>(format.rate),
+                                      static_cast<std::uint8_t>(format.channels)};
     pa_channel_map map;
-    pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-    server.stream = pa_stream_new(server.context, name.c_str(), &spec, &map);
+    pa_channel_map_init_extend(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
+    server.stream = pa_stream_new(server.context, name.c_str(), &sampleFormat, &map);
     if (server.stream == nullptr) {
         return describeFailure();
     }
@@ -126,8 +127,9 @@ std::string openServerStream(const WavFormat& format, const std::string& name, b
     // for more each 60 ms rather than its 20 (a third fewer wakeups here and
     // in the server, and no later sound: the server then keeps less in the
     // sink's own buffer).
-    const auto bytesOf = [&spec](double seconds) {
-        return static_cast<std::uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(seconds * PA_USEC_PER_SEC), &spec));
+    const auto bytesOf = [&sampleFormat](double seconds) {
+        return static_cast<std::uint32_t>(
+            pa_usec_to_bytes(static_cast<pa_usec_t>(seconds * PA_USEC_PER_SEC), &sampleFormat));
     };
     const auto unset = static_cast<std::uint32_t>(-1);
     pa_buffer_attr attributes{unset, bytesOf(serverLatencySeconds), unset, bytesOf(serverRequestSeconds), unset};

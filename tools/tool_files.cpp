@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "child_process.h"
 
@@ -145,6 +146,24 @@ bool writeAll(int descriptor, const void* bytes, std::size_t count) {
         count -= static_cast<std::size_t>(written);
     }
     return true;
+}
+
+int copyAll(int from, int to, std::uint64_t& copied, bool& readFailed) {
+    std::vector<unsigned char> block(1 << 16);
+    for (;;) {
+        const ssize_t got = read(from, block.data(), block.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        readFailed = got < 0;
+        if (got <= 0) {
+            return got < 0 ? errno : 0;
+        }
+        if (!writeAll(to, block.data(), static_cast<std::size_t>(got))) {
+            return errno;
+        }
+        copied += static_cast<std::uint64_t>(got);
+    }
 }
 
 std::string finishOutput(OutputFile& output) {

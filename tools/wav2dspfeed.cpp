@@ -69,29 +69,19 @@ int copyToUnnamedFile(int pipe, std::string& error) {
             unlink(name.c_str());
         }
     }
-    std::vector<char> block(1 << 16);
-    ssize_t got = 0;
-    while (file >= 0 && (got = read(pipe, block.data(), block.size())) != 0) {
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            error = std::strerror(errno);
-            close(file);
-            return -1;
-        }
-        if (!writeAll(file, block.data(), static_cast<std::size_t>(got))) {
-            break;
-        }
+    std::uint64_t copied = 0;
+    bool readFailed = false;
+    const int failed = file < 0 ? errno : copyAll(pipe, file, copied, readFailed);
+    if (failed == 0 && lseek(file, 0, SEEK_SET) == 0) {
+        return file;
     }
-    if (file < 0 || got != 0 || lseek(file, 0, SEEK_SET) != 0) {
-        error = "cannot copy it into TMPDIR (" + directory + "): " + std::strerror(errno);
-        if (file >= 0) {
-            close(file);
-        }
-        return -1;
+    error = readFailed
+                ? std::strerror(failed)
+                : "cannot copy it into TMPDIR (" + directory + "): " + std::strerror(failed != 0 ? failed : errno);
+    if (file >= 0) {
+        close(file);
     }
-    return file;
+    return -1;
 }
 
 // Opens (or opens again, from the start) the input's file with libsndfile.
@@ -215,9 +205,8 @@ std::string describeShortfall(sf_count_t frames, sf_count_t stated) {
            " frames its header gives";
 }
 
-int convert(Input& input, const std::string& outputName) {
-    struct stat status = {};
-    if (fstat(input.descriptor, &status) != 0 || lseek(input.descriptor, 0, SEEK_CUR) < 0) {
+int convert(Input& input, const struct stat& status, const std::string& outputName) {
+    if (lseek(input.descriptor, 0, SEEK_CUR) < 0) {
         std::string error;
         const int pipe = input.descriptor;
         input.descriptor = copyToUnnamedFile(pipe, error);
@@ -290,7 +279,7 @@ int convert(const std::vector<std::string>& names) {
     if (input.descriptor < 0) {
         return failReading(input, std::strerror(errno));
     }
-    const int result = convert(input, names.size() == 2 ? names[1] : "-");
+    const int result = convert(input, status, names.size() == 2 ? names[1] : "-");
     if (input.file != nullptr) {
         sf_close(input.file);
     }

@@ -37,25 +37,6 @@ int failWriting(const char* tool, OutputFile& output, int error) {
     return exitPlayerFailed;
 }
 
-// Copies the sound after the header into the output. Returns 0, or the
-// errno of the write that failed.
-int copySound(int sound, int output, std::uint64_t& dataBytes) {
-    std::vector<unsigned char> block(1 << 16);
-    for (;;) {
-        const ssize_t got = read(sound, block.data(), block.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return 0;
-        }
-        if (!writeAll(output, block.data(), static_cast<std::size_t>(got))) {
-            return errno;
-        }
-        dataBytes += static_cast<std::uint64_t>(got);
-    }
-}
-
 }  // namespace
 
 int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& output) {
@@ -88,8 +69,13 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
             output.seekable ? makeWavFileHeader(format, 0)
                             : std::vector<unsigned char>(streamHeader, std::end(streamHeader));
         writeError = writeAll(output.descriptor, header.data(), header.size()) ? 0 : errno;
+        bool readFailed = false;
         if (writeError == 0) {
-            writeError = copySound(pipe[0], output.descriptor, dataBytes);
+            writeError = copyAll(pipe[0], output.descriptor, dataBytes, readFailed);
+        }
+        // A pipe that cannot be read ends the sound; the player's status says why.
+        if (readFailed) {
+            writeError = 0;
         }
     }
     // Closed before waiting: a player still writing then fails at once.
