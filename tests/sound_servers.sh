@@ -63,6 +63,7 @@ makeStream s16-stereo-48k 48000 2 16 10
 makeStream s16-stereo-44k 44100 2 16 2
 makeStream u8-mono-8k 8000 1 8 2
 makeStream s16-stereo-48k-short 48000 2 16 2
+makeStream s16-six-48k 48000 6 16 1
 
 waitForServer() {
     for _ in $(seq 100); do
@@ -142,6 +143,7 @@ awk '$1 <= 0 || $1 > 0.25 { exit 1 } END { exit NR < 5 }' waiting.log ||
 echo "ok pulseaudio holds at most $(sort -n waiting.log | tail -n 1) s of a stream written as fast as it goes"
 play pulseaudio s16-stereo-44k 44100 2 16 "$tools/dspfeed-play" --via pulse
 play pulseaudio u8-mono-8k 8000 1 8 "$tools/dspfeed-play" --via pulse -
+play pulseaudio s16-six-48k 48000 6 16 "$tools/dspfeed-play" --via pulse -
 # Live input plays as it comes: a writer that pauses after 0.3 s (more than
 # the client buffers before it starts) leaves one gap, where it paused, and
 # the frames on either side unchanged.
@@ -216,3 +218,4 @@ pactl info | grep 'on PipeWire' >/dev/null || fail "pipewire-pulse is not the se
 play pipewire s16-stereo-48k 48000 2 16 "$tools/dspfeed-play" -
 play pipewire s16-stereo-44k 44100 2 16 "$tools/dspfeed-play" -
 play pipewire u8-mono-8k 8000 1 8 "$tools/dspfeed-play" -
+play pipewire s16-six-48k 48000 6 16 "$tools/dspfeed-play" -
