@@ -108,8 +108,8 @@ const char* const junkTokens[] = {
 void mutate(std::string& text, std::mt19937& random) {
     std::vector<std::size_t> starts;
     for (std::size_t offset = 0; offset < text.size(); ++offset) {
-        if (!std::isspace(static_cast<unsigned char>(text[offset])) &&
-            (offset == 0 || std::isspace(static_cast<unsigned char>(text[offset - 1])))) {
+        if (std::isspace(static_cast<unsigned char>(text[offset])) == 0 &&
+            (offset == 0 || std::isspace(static_cast<unsigned char>(text[offset - 1])) != 0)) {
             starts.push_back(offset);
         }
     }
@@ -122,7 +122,7 @@ void mutate(std::string& text, std::mt19937& random) {
     }
     const std::size_t start = starts[pick(starts.size())];
     std::size_t end = start;
-    while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) {
+    while (end < text.size() && std::isspace(static_cast<unsigned char>(text[end])) == 0) {
         ++end;
     }
     const std::string junk = junkTokens[pick(std::size(junkTokens))];
@@ -160,7 +160,7 @@ TEST(CheckPrediction, AgreesWithThePlayerOnMutatedStreams) {
     int compared = 0;
     for (int index = 0; index < streamCount; ++index) {
         std::string stream = validStreams[index % std::size(validStreams)];
-        for (int edits = 1 + index % 3; edits > 0; --edits) {
+        for (int edits = 1 + (index % 3); edits > 0; --edits) {
             mutate(stream, random);
         }
         const PlayerRun player = runPlayer(stream);

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -84,7 +85,8 @@ std::string readFile(const std::string& path) {
 TEST_P(ToolSignalTest, StopsEverythingAndDiesByTheSignal) {
     char folder[] = "/tmp/dspfeed-children-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string said = std::string(folder) + "/said", unfinished = std::string(folder) + "/unfinished";
+    const std::string said = std::string(folder) + "/said";
+    const std::string unfinished = std::string(folder) + "/unfinished";
     std::ofstream(unfinished) << "part";
     const pid_t tool = fork();
     if (tool == 0) {
@@ -117,7 +119,7 @@ TEST_P(ToolSignalTest, StopsEverythingAndDiesByTheSignal) {
     const pid_t child = std::stoi(readFile(said + ".pid"));
     EXPECT_NE(kill(child, 0), 0) << "the child is still running";
     kill(child, SIGKILL);
-    EXPECT_EQ(std::system(("rm -rf " + std::string(folder)).c_str()), 0);
+    std::filesystem::remove_all(folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, ToolSignalTest, testing::ValuesIn(signalCases),

@@ -47,21 +47,21 @@ int fsync(int descriptor) {
     return findReal<int(int)>("fsync")(descriptor);
 }
 
-int rename(const char* from, const char* to) {
+int rename(const char* from, const char* into) {
     if (faultIs("rename") && !faultIs("renameat2")) {
         errno = EXDEV;
         return -1;
     }
-    return findReal<int(const char*, const char*)>("rename")(from, to);
+    return findReal<int(const char*, const char*)>("rename")(from, into);
 }
 
-int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags) {
+int renameat2(int fromFolder, const char* from, int toFolder, const char* into, unsigned int flags) {
     if (faultIs("renameat2")) {
         errno = EINVAL;
         return -1;
     }
-    return findReal<int(int, const char*, int, const char*, unsigned int)>("renameat2")(fromFolder, from, toFolder, to,
-                                                                                        flags);
+    return findReal<int(int, const char*, int, const char*, unsigned int)>("renameat2")(fromFolder, from, toFolder,
+                                                                                        into, flags);
 }
 
 int close(int descriptor) {

@@ -66,14 +66,14 @@ int make(long frames, int bits, int channels, int rate, const char* streamPath, 
                  bits, channels, rate);
     for (long frame = 0; frame < frames; ++frame) {
         for (int channel = 0; channel < channels; ++channel) {
-            const long step = frame * 37 + channel * 1009;
-            const int value = bits == 8 ? static_cast<int>(1 + step % 127) : static_cast<int>(1 + step % 30000);
+            const long step = (frame * 37) + (channel * 1009L);
+            const int value = bits == 8 ? static_cast<int>(1 + (step % 127)) : static_cast<int>(1 + (step % 30000));
             std::fprintf(stream, channel + 1 < channels ? "%d " : "%d\n", value);
             const unsigned char bytes[2] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8)};
             std::fwrite(bytes, 1, bits / 8, expected);
         }
     }
-    return std::fclose(stream) != 0 || std::fclose(expected) != 0;
+    return std::fclose(stream) != 0 || std::fclose(expected) != 0 ? 1 : 0;
 }
 
 volatile std::sig_atomic_t stopped = 0;
@@ -86,7 +86,7 @@ int record(const char* expectedPath, int bits, int channels, int rate) {
     const int device = openConfigured("/dev/adsp", O_RDONLY, format, channels, rate);
     std::string recorded;
     char block[4096];
-    for (ssize_t read = 0; !stopped && (read = ::read(device, block, sizeof block)) > 0;) {
+    for (ssize_t read = 0; stopped == 0 && (read = ::read(device, block, sizeof block)) > 0;) {
         recorded.append(block, static_cast<std::size_t>(read));
     }
     std::ifstream file(expectedPath, std::ios::binary);
@@ -99,7 +99,7 @@ int record(const char* expectedPath, int bits, int channels, int rate) {
     }
     std::size_t after = 0;
     for (std::size_t at = start + expected.size(); at + frameBytes <= recorded.size(); at += frameBytes) {
-        after += recorded.compare(at, frameBytes, silence) != 0;
+        after += recorded.compare(at, frameBytes, silence) != 0 ? 1 : 0;
     }
     std::size_t same = 0;
     while (same < expected.size() && start + same < recorded.size() && recorded[start + same] == expected[same]) {

@@ -12,8 +12,6 @@
 #include <fstream>
 #include <sstream>
 
-extern char** environ;
-
 namespace {
 
 std::string readFile(const std::filesystem::path& path) {
@@ -58,6 +56,7 @@ std::vector<std::string> childEnvironment(const PlayerSetup& setup, const std::f
 
 std::vector<char*> pointersTo(std::vector<std::string>& strings) {
     std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
     for (std::string& text : strings) {
         pointers.push_back(text.data());
     }
@@ -70,14 +69,17 @@ std::vector<char*> pointersTo(std::vector<std::string>& strings) {
 PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup) {
     char pattern[] = "/tmp/dspfeed-test-XXXXXX";
     const std::filesystem::path directory = mkdtemp(pattern);
-    const auto inputPath = directory / "input", outPath = directory / "out", errPath = directory / "err",
-               logPath = directory / "log";
+    const auto inputPath = directory / "input";
+    const auto outPath = directory / "out";
+    const auto errPath = directory / "err";
+    const auto logPath = directory / "log";
     std::ofstream(inputPath, std::ios::binary) << input;
 
     std::vector<std::string> arguments{setup.program.empty() ? DSPFEED_BINARY : setup.program};
     arguments.insert(arguments.end(), setup.arguments.begin(), setup.arguments.end());
     std::vector<std::string> environment = childEnvironment(setup, directory);
-    std::vector<char*> argv = pointersTo(arguments), envp = pointersTo(environment);
+    std::vector<char*> argv = pointersTo(arguments);
+    std::vector<char*> envp = pointersTo(environment);
 
     const pid_t child = fork();
     if (child == 0) {

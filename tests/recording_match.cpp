@@ -37,36 +37,36 @@ int main(int argc, char** argv) {
         return std::string_view(text).substr(index * frameBytes, frameBytes);
     };
 
-    std::size_t at = 0;
-    while (at < recorded && frameOf(recording, at) == silence) {
-        ++at;
+    std::size_t place = 0;
+    while (place < recorded && frameOf(recording, place) == silence) {
+        ++place;
     }
     std::size_t found = 0;
     std::size_t arrived = 0;
     std::size_t gaps = 0;
     std::size_t inserted = 0;
     std::size_t lost = 0;
-    while (found < frames && at < recorded) {
-        if (frameOf(recording, at) == frameOf(expected, found)) {
+    while (found < frames && place < recorded) {
+        if (frameOf(recording, place) == frameOf(expected, found)) {
             ++arrived;
             ++found;
-            ++at;
+            ++place;
             continue;
         }
-        if (frameOf(recording, at) != silence) {
+        if (frameOf(recording, place) != silence) {
             ++found;  // changed
-            ++at;
+            ++place;
             continue;
         }
         // Silence either came between two frames or stood in for lost ones.
         ++gaps;
         std::size_t run = 0;
-        while (at + run < recorded && frameOf(recording, at + run) == silence) {
+        while (place + run < recorded && frameOf(recording, place + run) == silence) {
             ++run;
         }
-        at += run;
-        if (found + run < frames && at < recorded && frameOf(recording, at) != frameOf(expected, found) &&
-            frameOf(recording, at) == frameOf(expected, found + run)) {
+        place += run;
+        if (found + run < frames && place < recorded && frameOf(recording, place) != frameOf(expected, found) &&
+            frameOf(recording, place) == frameOf(expected, found + run)) {
             lost += run;
             found += run;
         } else {

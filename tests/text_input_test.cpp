@@ -181,7 +181,7 @@ void compareWithTheLibrary(const std::string& text, const std::vector<std::size_
     std::istream reader(&readerBuffer);
     for (std::size_t attempt = 0; attempt < 64; ++attempt, ++reads) {
         const bool failedBefore = library.fail();
-        std::vector<Number> expected(1 + attempt % most, 7);
+        std::vector<Number> expected(1 + (attempt % most), 7);
         std::vector<Number> actual(expected.size(), 7);
         std::string expectedWord;
         std::string actualWord;
@@ -214,12 +214,12 @@ TEST(ReaderAgainstTheLibrary, MillionRandomTokens) {
     while (reads < 2'000'000) {
         std::string text;
         for (int count = std::uniform_int_distribution<int>(0, 12)(random); count > 0; --count, ++tokens) {
-            text += std::string(1 + random() % 2, spaces[random() % 6]) + randomToken(random);
+            text += std::string(1 + (random() % 2), spaces[random() % 6]) + randomToken(random);
         }
         if (random() % 2 == 0) {
             text += spaces[random() % 6];
         }
-        const std::vector<std::size_t> blocks = {1 + random() % 16, 1 + random() % 3, 1 + random() % 64};
+        const std::vector<std::size_t> blocks = {1 + (random() % 16), 1 + (random() % 3), 1 + (random() % 64)};
         compareWithTheLibrary<std::int16_t>(text, blocks, readSamples, 3, reads);
         compareWithTheLibrary<std::int32_t>(text, blocks, readHeaderNumbers, 1, reads);
         if (HasFatalFailure()) {

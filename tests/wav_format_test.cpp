@@ -21,7 +21,7 @@ struct LengthCase {
 const LengthCase lengthCases[] = {
     {"LastPlainLength", (0xfffffffeULL - (wavFileHeaderBytes - 8)) / 64, "RIFF"},
     // The RIFF size, not the data's, decides: here only the RIFF size is past 32 bits.
-    {"FirstRf64Length", (0xfffffffeULL - (wavFileHeaderBytes - 8)) / 64 + 1, "RF64"},
+    {"FirstRf64Length", ((0xfffffffeULL - (wavFileHeaderBytes - 8)) / 64) + 1, "RF64"},
     {"PastFourGiB", 67'200'000, "RF64"},
 };
 
@@ -38,7 +38,7 @@ TEST_P(WavLengthTest, ReadersSeeEveryFrame) {
     const WavFormat format{2, 32, 48000};
     const std::vector<unsigned char> header = makeWavFileHeader(format, GetParam().frames * 64);
     ASSERT_EQ(write(file, header.data(), header.size()), static_cast<ssize_t>(header.size()));
-    ASSERT_EQ(ftruncate(file, static_cast<off_t>(header.size() + GetParam().frames * 64)), 0);
+    ASSERT_EQ(ftruncate(file, static_cast<off_t>(header.size() + (GetParam().frames * 64))), 0);
     close(file);
     SF_INFO info{};
     SNDFILE* sound = sf_open(path, SFM_READ, &info);
@@ -54,7 +54,7 @@ TEST_P(WavLengthTest, ReadersSeeEveryFrame) {
     for (int index = large ? 7 : 3; index >= 0; --index) {
         riffBytes = riffBytes << 8 | header[(large ? 20 : 4) + index];
     }
-    EXPECT_EQ(riffBytes + 8, header.size() + GetParam().frames * 64);
+    EXPECT_EQ(riffBytes + 8, header.size() + (GetParam().frames * 64));
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, WavLengthTest, testing::ValuesIn(lengthCases),

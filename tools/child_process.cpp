@@ -9,14 +9,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-extern char** environ;
 
 namespace {
 
@@ -61,7 +61,8 @@ void stopEverything(int signal) {
         unlink(unfinishedFile);
     }
     constexpr timespec pause{0, 10'000'000};
-    for (int tries = 0; tries < 40; ++tries) {
+    constexpr int pauses = 40;  // 0.4 s in all
+    for (int tries = 0; tries < pauses; ++tries) {
         bool anyRunning = false;
         for (const volatile pid_t& child : children) {
             anyRunning = isRunning(child) || anyRunning;
@@ -112,12 +113,12 @@ bool findToolParts(const char* tool, ToolParts& parts) {
     if (parts.bridge.find('/') == std::string::npos) {
         parts.bridge = "./" + parts.bridge;
     }
-    for (const std::string& part : {parts.player, parts.bridge}) {
-        if (!isFile(part)) {
-            std::fprintf(stderr, "%s: %s is missing: build the project (cmake --build build) or install it\n", tool,
-                         part.c_str());
-            return false;
-        }
+    const std::array<const std::string*, 2> both = {&parts.player, &parts.bridge};
+    const auto* const missing = std::ranges::find_if(both, [](const std::string* part) { return !isFile(*part); });
+    if (missing != both.end()) {
+        std::fprintf(stderr, "%s: %s is missing: build the project (cmake --build build) or install it\n", tool,
+                     (*missing)->c_str());
+        return false;
     }
     return true;
 }
@@ -139,6 +140,8 @@ pid_t startProcess(const std::vector<std::string>& arguments, const std::vector<
     environment.insert(environment.end(), settings.begin(), settings.end());
     std::vector<char*> argv;
     std::vector<char*> envp;
+    argv.reserve(arguments.size() + 1);
+    envp.reserve(environment.size() + 1);
     for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
@@ -190,8 +193,8 @@ bool isOnPath(const std::string& program) {
     for (std::size_t start = 0; start <= directories.size();) {
         std::size_t end = directories.find(':', start);
         end = end == std::string::npos ? directories.size() : end;
-        const std::string directory = end == start ? "." : directories.substr(start, end - start);
-        if (access((directory + "/" + program).c_str(), X_OK) == 0) {
+        const std::string directory = (end == start ? "." : directories.substr(start, end - start)) + "/";
+        if (access((directory + program).c_str(), X_OK) == 0) {
             return true;
         }
         start = end + 1;

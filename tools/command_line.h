@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -17,12 +18,7 @@ inline bool readNames(int argc, char** argv, std::vector<std::string>& names) {
         names.erase(names.begin());
         return true;
     }
-    for (const std::string& name : names) {
-        if (name.size() > 1 && name[0] == '-') {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::none_of(names, [](const std::string& name) { return name.size() > 1 && name[0] == '-'; });
 }
 
 // GNU's --help and --version, wherever they come before "--": the usage

@@ -30,7 +30,8 @@ bool owns(int descriptor);
 
 }  // namespace device
 
-namespace {
+// Each library includes this once, into one source file.
+namespace {  // NOLINT(cert-dcl59-cpp)
 
 template <typename Function>
 Function* findReal(const char* name) {

@@ -76,12 +76,12 @@ public:
     }
 
     // Line and column of an offset read already.
-    Position positionOf(std::uint64_t at) const {
-        Position position{lines_ + 1, at - lineStart_ + 1};
-        for (std::uint64_t scanned = start_; scanned < at && scanned < start_ + size(); ++scanned) {
+    Position positionOf(std::uint64_t offset) const {
+        Position position{lines_ + 1, offset - lineStart_ + 1};
+        for (std::uint64_t scanned = start_; scanned < offset && scanned < start_ + size(); ++scanned) {
             if (buffer_[scanned - start_] == '\n') {
                 ++position.line;
-                position.column = at - scanned;
+                position.column = offset - scanned;
             }
         }
         return position;
@@ -91,8 +91,8 @@ public:
     // whitespace, one more than a message shows. It may run on into what is
     // not read yet, which is read for it. (Of a number token longer than
     // what is kept, the bytes still kept are shown.)
-    std::string tokenAt(std::uint64_t at) {
-        std::uint64_t from = std::max(at, start_);
+    std::string tokenAt(std::uint64_t offset) {
+        std::uint64_t from = std::max(offset, start_);
         while (from + longestShown + 1 > start_ + size() && readMore()) {
         }
         std::string token;
@@ -205,23 +205,36 @@ struct Check {
     Report report;
 };
 
-// How many bytes of valid UTF-8 make the character at `at`; 0 when they do
+// The bytes of a UTF-8 character that starts with `lead`; 0 for a byte that
+// starts none (a continuation, the overlong 0xc0 and 0xc1, and past 0xf4).
+std::size_t countCharacterBytes(unsigned lead) {
+    // NOLINTBEGIN(readability-magic-numbers): the lead bytes' ranges
+    return lead < 0x80                    ? 1
+           : lead >= 0xc2 && lead <= 0xdf ? 2
+           : lead >= 0xe0 && lead <= 0xef ? 3
+           : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                          : 0;
+    // NOLINTEND(readability-magic-numbers)
+}
+
+// How many bytes of valid UTF-8 make the character at `start`; 0 when they do
 // not make one (overlong forms, surrogates and what lies past U+10FFFF included).
-std::size_t measureCharacter(const std::string& bytes, std::size_t at) {
+std::size_t measureCharacter(const std::string& bytes, std::size_t start) {
     const auto byte = [&bytes](std::size_t index) {
         return index < bytes.size() ? static_cast<unsigned char>(bytes[index]) : 0U;
     };
-    const unsigned lead = byte(at);
-    const std::size_t length = lead < 0x80                    ? 1
-                               : lead >= 0xc2 && lead <= 0xdf ? 2
-                               : lead >= 0xe0 && lead <= 0xef ? 3
-                               : lead >= 0xf0 && lead <= 0xf4 ? 4
-                                                              : 0;
-    const unsigned secondLowest = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
-    const unsigned secondHighest = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
+    const unsigned lead = byte(start);
+    const std::size_t length = countCharacterBytes(lead);
+    // Any continuation byte lies in lowest..highest; after some leads the
+    // second lies in a narrower range, which rules out the forms above.
+    constexpr unsigned lowest = 0x80;
+    constexpr unsigned highest = 0xbf;
+    const unsigned secondLowest = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : lowest;
+    const unsigned secondHighest = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : highest;
     for (std::size_t index = 1; index < length; ++index) {
-        const unsigned next = byte(at + index);
-        if (next < (index == 1 ? secondLowest : 0x80) || next > (index == 1 ? secondHighest : 0xbf)) {
+        const unsigned next = byte(start + index);
+        const bool second = index == 1;
+        if (next < (second ? secondLowest : lowest) || next > (second ? secondHighest : highest)) {
             return 0;
         }
     }
@@ -323,7 +336,7 @@ void addSample(Check& check, Levels& levels, std::int16_t value, std::int64_t ch
         }
         level = std::abs(played - 128);
     }
-    levels.fullScale += isFullScale(value, eightBit);
+    levels.fullScale += isFullScale(value, eightBit) ? 1 : 0;
     std::int32_t& peak = levels.peaks[levels.peaks.size() == 1 ? 0 : static_cast<std::size_t>(channel)];
     peak = std::max(peak, level);
 }
@@ -349,7 +362,7 @@ void describeLevels(Check& check, const Levels& levels, bool eightBit) {
         const std::int16_t first = levels.firstOutsideByteValue;
         check.find(levels.firstOutsideByte, false,
                    countOf(levels.outsideByte, "8-bit value") + " outside 0..255, the first " + std::to_string(first) +
-                       ", which plays as " + std::to_string(first & 0xff));
+                       ", which plays as " + std::to_string(static_cast<std::uint8_t>(first)));
     }
     std::string peaks = "peak";
     if (levels.peaks.size() == 1) {
@@ -371,9 +384,10 @@ void describeLevels(Check& check, const Levels& levels, bool eightBit) {
 // value ends the reading.
 void checkBody(Check& check) {
     Report& report = check.report;
-    const std::int64_t frames = std::max<std::int32_t>(*report.values[0], 0);
-    const std::int64_t channels = *report.values[2];
-    const bool eightBit = *report.values[1] == 8;
+    // The header was read whole before the body.
+    const std::int64_t frames = std::max<std::int32_t>(report.values[0].value_or(0), 0);
+    const std::int64_t channels = report.values[2].value_or(0);
+    const bool eightBit = report.values[1] == 8;
     Levels levels;
     levels.peaks.assign(channels > channelsWithOwnPeak ? 1 : static_cast<std::size_t>(channels), 0);
 
@@ -387,8 +401,8 @@ void checkBody(Check& check) {
         if (!readSample(check.input, value)) {
             const Place place{start, check.window.positionOf(start)};
             check.find(place, true,
-                       "frame " + std::to_string(read / channels + 1) + ", channel " +
-                           std::to_string(read % channels + 1) + ": " +
+                       "frame " + std::to_string((read / channels) + 1) + ", channel " +
+                           std::to_string((read % channels) + 1) + ": " +
                            describeFailedNumber(check, place, check.window.offset(), "-32768..32767"));
             break;
         }
@@ -448,10 +462,10 @@ bool checkHeader(Check& check) {
                        " is a number: the flag word is probably missing, which shifts every frame by one value");
     }
 
-    const std::int32_t frames = *report.values[0];
-    const std::int32_t bits = *report.values[1];
-    const std::int32_t channels = *report.values[2];
-    const std::int32_t rate = *report.values[3];
+    const std::int32_t frames = report.values[0].value_or(0);
+    const std::int32_t bits = report.values[1].value_or(0);
+    const std::int32_t channels = report.values[2].value_or(0);
+    const std::int32_t rate = report.values[3].value_or(0);
     if (frames <= 0) {
         check.find(valueAt[0], false, "SAMPLES " + std::to_string(frames) + ": nothing is played");
     }
@@ -486,10 +500,16 @@ void checkStream(Check& check) {
 }
 
 std::optional<double> lengthInSeconds(const Report& report, std::int64_t frames) {
-    if (!report.values[3] || *report.values[3] <= 0) {
+    const std::int32_t rate = report.values[3].value_or(0);
+    if (rate <= 0) {
         return std::nullopt;
     }
-    return static_cast<double>(frames) / *report.values[3];
+    return static_cast<double>(frames) / rate;
+}
+
+// A header value, or what stands for one the stream lacks.
+std::string formatValue(const std::optional<std::int32_t>& value, const char* missing) {
+    return value ? std::to_string(*value) : missing;
 }
 
 std::string formatSeconds(double seconds) {
@@ -501,15 +521,15 @@ std::string formatSeconds(double seconds) {
 std::string describeHeader(const Report& report) {
     std::string text = "header:";
     for (std::size_t field = 0; field < 4; ++field) {
-        text += std::string(field == 0 ? " " : ", ") + numericKeys[field] + " " +
-                (report.values[field] ? std::to_string(*report.values[field]) : "?");
+        text +=
+            std::string(field == 0 ? " " : ", ") + numericKeys[field] + " " + formatValue(report.values[field], "?");
     }
     text += std::string(", ") + flagKey + " " +
             (!report.flagWord           ? "?"
              : report.flagWord->empty() ? "(none)"
                                         : makeShowable(*report.flagWord, longestShown));
-    if (const auto seconds =
-            report.values[0] ? lengthInSeconds(report, std::max(*report.values[0], 0)) : std::nullopt) {
+    const std::optional<std::int32_t>& frames = report.values[0];
+    if (const auto seconds = frames ? lengthInSeconds(report, std::max(*frames, 0)) : std::nullopt) {
         text += " (" + formatSeconds(*seconds) + ")";
     }
     return text;
@@ -517,7 +537,7 @@ std::string describeHeader(const Report& report) {
 
 std::string describePlayer(const Report& report) {
     const Prediction& player = report.player;
-    const std::int64_t declared = report.values[0] ? std::max(*report.values[0], 0) : 0;
+    const std::int64_t declared = std::max(report.values[0].value_or(0), 0);
     std::string text = "player: ";
     if (player.status == playerRejected) {
         text += "plays nothing";
@@ -560,8 +580,7 @@ std::string formatReport(const Report& report, const std::string& name, bool jso
     if (json) {
         text += "{\"type\":\"header\"";
         for (std::size_t field = 0; field < 4; ++field) {
-            text += std::string(",\"") + numericKeys[field] +
-                    "\":" + (report.values[field] ? std::to_string(*report.values[field]) : "null");
+            text += std::string(",\"") + numericKeys[field] + "\":" + formatValue(report.values[field], "null");
         }
         text +=
             ",\"NORMALIZED\":" + (report.flagWord ? quoteJson(makeShowable(*report.flagWord, longestShown)) : "null") +
@@ -573,11 +592,17 @@ std::string formatReport(const Report& report, const std::string& name, bool jso
         const std::string kind = finding.isError ? "error" : "warning";
         const std::string line = std::to_string(finding.place.position.line);
         const std::string column = std::to_string(finding.place.position.column);
+        // Appended a field at a time, which makes no string in between.
         if (json) {
-            text += "{\"type\":\"" + kind + "\",\"file\":" + quoteJson(name) + ",\"line\":" + line +
-                    ",\"column\":" + column + ",\"message\":" + quoteJson(finding.text) + "}\n";
+            text += "{\"type\":\"" + kind;
+            text += "\",\"file\":" + quoteJson(name);
+            text += ",\"line\":" + line;
+            text += ",\"column\":" + column;
+            text += ",\"message\":" + quoteJson(finding.text);
+            text += "}\n";
         } else {
-            text += name + ':' + line + ':' + column + ": " + kind + ": " + finding.text + '\n';
+            text.append(name).append(":").append(line).append(":").append(column);
+            text.append(": ").append(kind).append(": ").append(finding.text).append("\n");
         }
     }
     for (const std::string& note : report.notes) {

@@ -34,6 +34,9 @@
 
 namespace {
 
+// How often the progress line is rewritten.
+constexpr std::chrono::milliseconds progressInterval{250};
+
 constexpr const char* usageLine = "usage: dspfeed-play [--via oss|pulse|alsa|wav] [--] [STREAM.txt | -]\n";
 
 // ALSA's client, asked for a latency that does not drop out.
@@ -43,7 +46,10 @@ struct Client {
     std::vector<std::string> arguments;
     double bufferSeconds;  // what it holds before the sound is heard
 };
-const Client aplay = {"aplay", "ALSA (aplay)", {"aplay", "-q", "--buffer-time=400000"}, 0.4};
+const Client& aplay() {
+    static const Client client = {"aplay", "ALSA (aplay)", {"aplay", "-q", "--buffer-time=400000"}, 0.4};
+    return client;
+}
 
 struct Stream {
     std::string name;   // as given
@@ -160,11 +166,11 @@ double meterInto(int sound, int client, const WavFormat& format, double bufferSe
     const auto heard = [&] {
         int waiting = 0;
         ioctl(client, FIONREAD, &waiting);
-        return std::max((static_cast<double>(handedOver) - waiting) / bytesPerSecond - bufferSeconds, 0.0);
+        return std::max(((static_cast<double>(handedOver) - waiting) / bytesPerSecond) - bufferSeconds, 0.0);
     };
     for (;;) {
         pollfd ready{sound, POLLIN, 0};
-        if (poll(&ready, 1, 250) > 0) {
+        if (poll(&ready, 1, static_cast<int>(progressInterval.count())) > 0) {
             const ssize_t got = read(sound, bytes.data() + partial, chunk);
             if (got <= 0 || !writeAll(client, bytes.data() + partial, static_cast<std::size_t>(got))) {
                 return static_cast<double>(handedOver) / bytesPerSecond;
@@ -179,7 +185,7 @@ double meterInto(int sound, int client, const WavFormat& format, double bufferSe
             partial = sound - whole;
             std::memmove(bytes.data(), bytes.data() + whole, partial);
         }
-        if (std::chrono::steady_clock::now() - shown >= std::chrono::milliseconds(250)) {
+        if (std::chrono::steady_clock::now() - shown >= progressInterval) {
             shown = std::chrono::steady_clock::now();
             const double seconds = heard();
             showProgress(progress, seconds, meter.takeHeard(static_cast<std::uint64_t>(seconds * bytesPerSecond)));
@@ -192,7 +198,8 @@ double meterInto(int sound, int client, const WavFormat& format, double bufferSe
 bool readBridgeFormat(int sound, WavFormat& format) {
     std::string line;
     char character = 0;
-    while (line.size() < 80 && read(sound, &character, 1) == 1 && character != '\n') {
+    constexpr std::size_t longestLine = 80;
+    while (line.size() < longestLine && read(sound, &character, 1) == 1 && character != '\n') {
         line += character;
     }
     return readFormatLine(line, format);
@@ -311,23 +318,31 @@ int renderIntoNewFile(const ToolParts& parts, const Stream& stream, bool chosen)
     return status;
 }
 
-int play(std::string via, const char* name) {
-    Stream stream;
+// Opens the stream named on the command line, or standard input for "-".
+bool openStream(const char* name, Stream& stream) {
     stream.name = name;
     if (stream.name == "-") {
         stream.name = "standard input";
         stream.title = "stdin";
-    } else {
-        stream.title = stream.name.substr(stream.name.rfind('/') + 1);
-        if (stream.title.size() > 4 && stream.title.ends_with(".txt")) {
-            stream.title.resize(stream.title.size() - 4);
-        }
-        struct stat status = {};
-        stream.input = openInput(stream.name, status);
-        if (stream.input < 0) {
-            std::fprintf(stderr, "dspfeed-play: cannot read %s: %s\n", stream.name.c_str(), std::strerror(errno));
-            return exitUsage;
-        }
+        return true;
+    }
+    stream.title = stream.name.substr(stream.name.rfind('/') + 1);
+    if (stream.title.size() > 4 && stream.title.ends_with(".txt")) {
+        stream.title.resize(stream.title.size() - 4);
+    }
+    struct stat status = {};
+    stream.input = openInput(stream.name, status);
+    if (stream.input < 0) {
+        std::fprintf(stderr, "dspfeed-play: cannot read %s: %s\n", stream.name.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+int play(std::string via, const char* name) {
+    Stream stream;
+    if (!openStream(name, stream)) {
+        return exitUsage;
     }
     ToolParts parts;
     if (!findToolParts("dspfeed-play", parts)) {
@@ -347,7 +362,7 @@ int play(std::string via, const char* name) {
     std::fprintf(stderr, "dspfeed-play: playing %s through %s\n", stream.name.c_str(),
                  via == "oss"     ? "/dev/dsp"
                  : via == "pulse" ? "the sound server"
-                                  : aplay.path);
+                                  : aplay().path);
     Progress progress;
     progress.total = isatty(2) != 0 ? lookAhead(stream) : -1;
     if (via == "oss") {
@@ -355,7 +370,7 @@ int play(std::string via, const char* name) {
         return player < 0 ? exitPlayerFailed : waitForProcess(player);
     }
     return via == "pulse" ? playThroughServer(parts, stream, progress)
-                          : playThroughClient(parts, stream, aplay, progress);
+                          : playThroughClient(parts, stream, aplay(), progress);
 }
 
 }  // namespace
@@ -378,12 +393,12 @@ int main(int argc, char** argv) {
         if (option == "--via" && next + 1 < argc) {
             via = argv[++next];
         } else if (option.rfind("--via=", 0) == 0) {
-            via = option.substr(6);
+            via = option.substr(std::strlen("--via="));
         } else {
             return usage();
         }
     }
-    if (argc - next > 1 || (via != "" && via != "oss" && via != "pulse" && via != "alsa" && via != "wav")) {
+    if (argc - next > 1 || (!via.empty() && via != "oss" && via != "pulse" && via != "alsa" && via != "wav")) {
         return usage();
     }
     const char* name = next < argc ? argv[next] : "-";

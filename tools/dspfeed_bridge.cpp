@@ -46,7 +46,7 @@ constexpr int gathersPerSecond = 50;  // 20 ms
 constexpr int mostChannels = 32;
 constexpr int highestRate = 384000;
 
-enum class Destination { line, wav, server };
+enum class Destination : std::uint8_t { line, wav, server };
 
 // The device as the player has set it up, and the sound on its way out.
 struct Bridge {
@@ -54,7 +54,7 @@ struct Bridge {
     Destination destination = Destination::line;
     int format = AFMT_U8;  // OSS's defaults until asked
     int channels = 1;
-    int rate = 8000;
+    int rate = defaultRate;
     bool started = false;                 // the first frame came, and the header or stream is there
     int failure = 0;                      // the errno of a failed hand-over, which every later write reports
     std::vector<unsigned char> gathered;  // its first gatheredBytes are waiting to go out

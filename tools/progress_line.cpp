@@ -39,7 +39,10 @@ std::string formatMeter(const Levels& levels) {
 std::string formatTime(double seconds) {
     const auto whole = static_cast<long long>(std::max(seconds, 0.0));
     char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
+    constexpr long long minute = 60;
+    constexpr long long minutesPerHour = 60;
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / minute / minutesPerHour,
+                  whole / minute % minutesPerHour, whole % minute);
     return text;
 }
 

@@ -101,7 +101,7 @@ std::string connectToServer() {
     server.context = pa_context_new_with_proplist(pa_mainloop_get_api(server.loop), nullptr, properties);
     pa_proplist_free(properties);
     if (server.context == nullptr || pa_context_connect(server.context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
-        const std::string error = server.context != nullptr ? describeFailure() : "out of memory";
+        std::string error = server.context != nullptr ? describeFailure() : "out of memory";
         disconnect();
         return error;
     }

@@ -4,23 +4,29 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 
 int levelOf(int sample, bool eightBit) {
-    return eightBit ? std::abs((sample & 0xff) - 128) * 256 : std::abs(sample);
+    return eightBit ? std::abs(static_cast<std::uint8_t>(sample) - 128) * 256 : std::abs(sample);
 }
 
 bool isFullScale(int sample, bool eightBit) {
-    return eightBit ? (sample & 0xff) == 0 || (sample & 0xff) == 0xff : sample == INT16_MAX || sample == INT16_MIN;
+    const auto byte = static_cast<std::uint8_t>(sample);
+    return eightBit ? byte == 0 || byte == UINT8_MAX : sample == INT16_MAX || sample == INT16_MIN;
 }
 
 double levelDecibels(int level) {
     if (level <= 0) {
         return -std::numeric_limits<double>::infinity();
     }
-    // Rounded first, so that a level just under full scale reads 0.0, not -0.0.
-    return std::round(200 * std::log10(static_cast<double>(level) / fullScaleLevel)) / 10 + 0.0;
+    // To a tenth, rounded first, so that a level just under full scale reads
+    // 0.0, not -0.0.
+    constexpr double tenths = 10;
+    constexpr double decibelsPerDecade = 20;
+    const double decibels = decibelsPerDecade * std::log10(static_cast<double>(level) / fullScaleLevel);
+    return (std::round(tenths * decibels) / tenths) + 0.0;
 }
 
 LevelTracker::LevelTracker(const WavFormat& format) : format_(format) {}

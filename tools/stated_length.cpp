@@ -5,17 +5,20 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <limits>
 
 namespace {
 
 // Chunks looked at before giving up: enough for any header a writer makes.
 constexpr int mostChunks = 64;
+// The bytes of a RIFF or FORM header before its first chunk: id, size, form type.
+constexpr off_t fileHeaderBytes = 12;
 constexpr std::uint16_t wavPcm = 1, wavFloat = 3, wavExtensible = 0xfffe;
 
-std::uint32_t readNumber(const unsigned char* at, int bytes, bool bigEndian) {
+std::uint32_t readNumber(const unsigned char* from, int bytes, bool bigEndian) {
     std::uint32_t value = 0;
     for (int index = 0; index < bytes; ++index) {
-        value = value << 8 | at[bigEndian ? index : bytes - 1 - index];
+        value = value << 8 | from[bigEndian ? index : bytes - 1 - index];
     }
     return value;
 }
@@ -29,16 +32,16 @@ struct Chunk {
     std::uint32_t size;
 };
 
-// The first chunk named `id` after the file's own 12-byte header.
-std::optional<Chunk> findChunk(int descriptor, const char* id, bool bigEndian) {
-    off_t offset = 12;
+// The first chunk named `name` after the file's own header.
+std::optional<Chunk> findChunk(int descriptor, const char* name, bool bigEndian) {
+    off_t offset = fileHeaderBytes;
     for (int chunk = 0; chunk < mostChunks; ++chunk) {
         unsigned char head[8];
         if (!readAt(descriptor, offset, head, sizeof head)) {
             break;
         }
         const std::uint32_t size = readNumber(head + 4, 4, bigEndian);
-        if (std::memcmp(head, id, 4) == 0) {
+        if (std::memcmp(head, name, 4) == 0) {
             return Chunk{offset + 8, size};
         }
         // Chunks are word-aligned: an odd size is followed by a pad byte.
@@ -53,7 +56,9 @@ bool readBody(int descriptor, const std::optional<Chunk>& chunk, unsigned char* 
 }
 
 std::optional<std::int64_t> readWavFrames(int descriptor) {
-    unsigned char format[14], fact[4];
+    // The fmt chunk up to the frame size: tag, channels, rate, bytes a second, frame bytes.
+    unsigned char format[14];  // NOLINT(readability-magic-numbers)
+    unsigned char fact[4];
     const std::optional<Chunk> data = findChunk(descriptor, "data", false);
     if (!data || !readBody(descriptor, findChunk(descriptor, "fmt ", false), format, sizeof format)) {
         return std::nullopt;
@@ -66,14 +71,14 @@ std::optional<std::int64_t> readWavFrames(int descriptor) {
         return readNumber(fact, 4, false);
     }
     const std::uint32_t frameBytes = readNumber(format + 12, 2, false);
-    if (data->size == 0xffffffff || frameBytes == 0) {
+    if (data->size == std::numeric_limits<std::uint32_t>::max() || frameBytes == 0) {
         return std::nullopt;
     }
     return data->size / frameBytes;
 }
 
 std::optional<std::int64_t> readAiffFrames(int descriptor) {
-    unsigned char common[6];
+    unsigned char common[6];  // NOLINT(readability-magic-numbers): channels, then frames
     if (!readBody(descriptor, findChunk(descriptor, "COMM", true), common, sizeof common)) {
         return std::nullopt;
     }
@@ -83,7 +88,7 @@ std::optional<std::int64_t> readAiffFrames(int descriptor) {
 }  // namespace
 
 std::optional<std::int64_t> readStatedFrames(int descriptor) {
-    unsigned char start[12];
+    unsigned char start[fileHeaderBytes];
     std::optional<std::int64_t> frames;
     if (!readAt(descriptor, 0, start, sizeof start)) {
         return std::nullopt;

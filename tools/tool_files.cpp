@@ -48,7 +48,9 @@ std::string openTemporary(const std::string& target, const struct stat* replaced
     removeOnSignal(pattern);
     const mode_t mask = umask(0);
     umask(mask);
-    fchmod(descriptor, replaced != nullptr ? replaced->st_mode & 07777 : 0666 & ~mask);
+    constexpr mode_t permissions = 07777;
+    constexpr mode_t newFileMode = 0666;
+    fchmod(descriptor, replaced != nullptr ? replaced->st_mode & permissions : newFileMode & ~mask);
     output.descriptor = descriptor;
     output.temporary = pattern;
     output.target = target;
@@ -63,7 +65,7 @@ int takeFreeName(OutputFile& output) {
     const std::string stem = output.target.substr(0, dot);
     const std::string extension = dot == std::string::npos ? "" : output.target.substr(dot);
     for (int number = 0;; ++number) {
-        const std::string name = number == 0 ? output.target : stem + "-" + std::to_string(number) + extension;
+        const std::string name = number == 0 ? output.target : stem + ("-" + std::to_string(number)).append(extension);
         int result = renameat2(AT_FDCWD, output.temporary.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
         if (result != 0 && errno == EINVAL) {
             // A file system that cannot rename without replacing can still
@@ -130,9 +132,9 @@ std::string openNewOutput(const std::string& stem, const char* extension, Output
 }
 
 bool writeAll(int descriptor, const void* bytes, std::size_t count) {
-    const auto* at = static_cast<const unsigned char*>(bytes);
+    const auto* next = static_cast<const unsigned char*>(bytes);
     while (count > 0) {
-        const ssize_t written = write(descriptor, at, count);
+        const ssize_t written = write(descriptor, next, count);
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -142,16 +144,16 @@ bool writeAll(int descriptor, const void* bytes, std::size_t count) {
             }
             return false;
         }
-        at += written;
+        next += written;
         count -= static_cast<std::size_t>(written);
     }
     return true;
 }
 
-int copyAll(int from, int to, std::uint64_t& copied, bool& readFailed) {
+int copyAll(int input, int output, std::uint64_t& copied, bool& readFailed) {
     std::vector<unsigned char> block(1 << 16);
     for (;;) {
-        const ssize_t got = read(from, block.data(), block.size());
+        const ssize_t got = read(input, block.data(), block.size());
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -159,7 +161,7 @@ int copyAll(int from, int to, std::uint64_t& copied, bool& readFailed) {
         if (got <= 0) {
             return got < 0 ? errno : 0;
         }
-        if (!writeAll(to, block.data(), static_cast<std::size_t>(got))) {
+        if (!writeAll(output, block.data(), static_cast<std::size_t>(got))) {
             return errno;
         }
         copied += static_cast<std::uint64_t>(got);

@@ -38,10 +38,10 @@ std::string openNewOutput(const std::string& stem, const char* extension, Output
 // Writes every byte, or returns false with errno set.
 bool writeAll(int descriptor, const void* bytes, std::size_t count);
 
-// Copies what `from` holds, to its end, into `to`, adding the bytes to
+// Copies what `input` holds, to its end, into `output`, adding the bytes to
 // `copied`. Returns 0, or the errno of the read or the write that failed,
 // with `readFailed` saying which.
-int copyAll(int from, int to, std::uint64_t& copied, bool& readFailed);
+int copyAll(int input, int output, std::uint64_t& copied, bool& readFailed);
 
 // Puts a finished output in place: flushed to the disk, then renamed over
 // the target. Returns an empty string, or the reason it failed, after which

@@ -60,7 +60,7 @@ std::string describeOpenError() {
 int copyToUnnamedFile(int pipe, std::string& error) {
     const char* folder = std::getenv("TMPDIR");
     const std::string directory = folder != nullptr && *folder != '\0' ? folder : "/tmp";
-    int file = open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    int file = open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (file < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
         // A file system without unnamed files: a named one, unlinked at once.
         std::string name = directory + "/wav2dspfeed.XXXXXX";
@@ -148,7 +148,8 @@ std::int16_t toSample(double value, std::int64_t& clipped) {
     if (value > 1.0 || value < -1.0) {
         ++clipped;
     }
-    return static_cast<std::int16_t>(std::clamp(std::nearbyint(value * 32768.0), -32768.0, 32767.0));
+    constexpr double fullScale = 32768.0;
+    return static_cast<std::int16_t>(std::clamp(std::nearbyint(value * fullScale), -fullScale, fullScale - 1));
 }
 
 // Reads up to `frames` frames, at most a chunk, as 16-bit values.

@@ -9,40 +9,42 @@ namespace {
 
 constexpr std::uint32_t unknownLength = 0xffffffff;
 
-void putLittleEndian(unsigned char* at, std::uint64_t value, int bytes) {
+void putLittleEndian(unsigned char* into, std::uint64_t value, int bytes) {
     for (int index = 0; index < bytes; ++index) {
-        at[index] = static_cast<unsigned char>(value >> (8 * index));
+        into[index] = static_cast<unsigned char>(value >> (8 * index));
     }
 }
 
-std::uint64_t getLittleEndian(const unsigned char* at, int bytes) {
+std::uint64_t getLittleEndian(const unsigned char* from, int bytes) {
     std::uint64_t value = 0;
     for (int index = bytes - 1; index >= 0; --index) {
-        value = value << 8 | at[index];
+        value = value << 8 | from[index];
     }
     return value;
 }
 
-void putChunk(std::vector<unsigned char>& header, const char* id, std::uint32_t length) {
-    header.insert(header.end(), id, id + 4);
+void putChunk(std::vector<unsigned char>& header, const char* name, std::uint32_t length) {
+    header.insert(header.end(), name, name + 4);
     header.resize(header.size() + 4);
     putLittleEndian(&header[header.size() - 4], length, 4);
 }
 
-// The "fmt " chunk of plain integer PCM.
+// The "fmt " chunk of plain integer PCM: its fields at their byte offsets.
+// NOLINTBEGIN(readability-magic-numbers)
 void putFormatChunk(std::vector<unsigned char>& header, const WavFormat& format) {
     putChunk(header, "fmt ", 16);
-    const std::size_t at = header.size();
+    const std::size_t fields = header.size();
     const auto frameBytes =
         static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes);
-    header.resize(at + 16);
-    putLittleEndian(&header[at], 1, 2);
-    putLittleEndian(&header[at + 2], static_cast<std::uint64_t>(format.channels), 2);
-    putLittleEndian(&header[at + 4], static_cast<std::uint64_t>(format.rate), 4);
-    putLittleEndian(&header[at + 8], frameBytes * static_cast<std::uint64_t>(format.rate), 4);
-    putLittleEndian(&header[at + 12], frameBytes, 2);
-    putLittleEndian(&header[at + 14], 8 * static_cast<std::uint64_t>(format.sampleBytes), 2);
+    header.resize(fields + 16);
+    putLittleEndian(&header[fields], 1, 2);
+    putLittleEndian(&header[fields + 2], static_cast<std::uint64_t>(format.channels), 2);
+    putLittleEndian(&header[fields + 4], static_cast<std::uint64_t>(format.rate), 4);
+    putLittleEndian(&header[fields + 8], frameBytes * static_cast<std::uint64_t>(format.rate), 4);
+    putLittleEndian(&header[fields + 12], frameBytes, 2);
+    putLittleEndian(&header[fields + 14], 8 * static_cast<std::uint64_t>(format.sampleBytes), 2);
 }
+// NOLINTEND(readability-magic-numbers)
 
 }  // namespace
 
@@ -62,6 +64,8 @@ std::vector<unsigned char> makeWavStreamHeader(const WavFormat& format) {
     return header;
 }
 
+// The stream header's fields, at their byte offsets.
+// NOLINTBEGIN(readability-magic-numbers)
 bool readWavStreamHeader(const unsigned char* header, WavFormat& format) {
     if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVEfmt ", 8) != 0 ||
         std::memcmp(header + 36, "data", 4) != 0) {
@@ -72,6 +76,7 @@ bool readWavStreamHeader(const unsigned char* header, WavFormat& format) {
     format.sampleBytes = static_cast<int>(getLittleEndian(header + 34, 2) / 8);
     return true;
 }
+// NOLINTEND(readability-magic-numbers)
 
 std::vector<unsigned char> makeWavFileHeader(const WavFormat& format, std::uint64_t dataBytes) {
     // What follows the RIFF size: "WAVE", the reserved room, "fmt " and "data".
@@ -79,7 +84,7 @@ std::vector<unsigned char> makeWavFileHeader(const WavFormat& format, std::uint6
     constexpr std::uint32_t roomBytes = 28;
     // Chunks are word-aligned: odd data is followed by a pad byte, which the
     // RIFF size counts and the data size does not.
-    const std::uint64_t riffBytes = headerAfterSize + dataBytes + dataBytes % 2;
+    const std::uint64_t riffBytes = headerAfterSize + dataBytes + (dataBytes % 2);
     const bool large = riffBytes > unknownLength - 1;
     std::vector<unsigned char> header;
     putChunk(header, large ? "RF64" : "RIFF", large ? unknownLength : static_cast<std::uint32_t>(riffBytes));

@@ -6,11 +6,14 @@
 #include <cstdint>
 #include <vector>
 
+// OSS's rate until one is set.
+constexpr int defaultRate = 8000;
+
 // PCM as the player sends it: unsigned 8-bit or signed 16-bit little-endian.
 struct WavFormat {
     int sampleBytes = 2;
     int channels = 1;
-    int rate = 8000;
+    int rate = defaultRate;
 };
 
 // Whether a WAV file can describe the format exactly: its channel count,

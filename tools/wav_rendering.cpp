@@ -31,6 +31,34 @@ std::size_t readFully(int descriptor, unsigned char* bytes, std::size_t count) {
     return got;
 }
 
+// Writes the file header (to a stream, the bridge's own, of unknown
+// lengths), then copies the sound after it. Returns 0 or the errno of the
+// write that failed; a pipe that cannot be read ends the sound, and the
+// player's status says why.
+int writeSound(int sound, const unsigned char* streamHeader, const WavFormat& format, OutputFile& output,
+               std::uint64_t& dataBytes) {
+    const std::vector<unsigned char> header =
+        output.seekable ? makeWavFileHeader(format, 0)
+                        : std::vector<unsigned char>(streamHeader, streamHeader + wavStreamHeaderBytes);
+    if (!writeAll(output.descriptor, header.data(), header.size())) {
+        return errno;
+    }
+    bool readFailed = false;
+    const int error = copyAll(sound, output.descriptor, dataBytes, readFailed);
+    return readFailed ? 0 : error;
+}
+
+// A file gets the pad byte after odd data, and its lengths in the header
+// at `start`. (A stream of unknown length ends where the data does.)
+int completeWavFile(OutputFile& output, const WavFormat& format, std::uint64_t dataBytes, off_t start) {
+    if (dataBytes % 2 != 0 && !writeAll(output.descriptor, "", 1)) {
+        return errno;
+    }
+    const std::vector<unsigned char> header = makeWavFileHeader(format, dataBytes);
+    const ssize_t written = pwrite(output.descriptor, header.data(), header.size(), start);
+    return written == static_cast<ssize_t>(header.size()) ? 0 : written < 0 ? errno : EIO;
+}
+
 int failWriting(const char* tool, OutputFile& output, int error) {
     std::fprintf(stderr, "%s: cannot write %s: %s\n", tool, output.name.c_str(), std::strerror(error));
     discardOutput(output);
@@ -62,22 +90,8 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
     const bool sound = readFully(pipe[0], streamHeader, sizeof streamHeader) == sizeof streamHeader &&
                        readWavStreamHeader(streamHeader, format);
     const off_t start = output.seekable ? lseek(output.descriptor, 0, SEEK_CUR) : 0;
-    int writeError = 0;
     std::uint64_t dataBytes = 0;
-    if (sound) {
-        const std::vector<unsigned char> header =
-            output.seekable ? makeWavFileHeader(format, 0)
-                            : std::vector<unsigned char>(streamHeader, std::end(streamHeader));
-        writeError = writeAll(output.descriptor, header.data(), header.size()) ? 0 : errno;
-        bool readFailed = false;
-        if (writeError == 0) {
-            writeError = copyAll(pipe[0], output.descriptor, dataBytes, readFailed);
-        }
-        // A pipe that cannot be read ends the sound; the player's status says why.
-        if (readFailed) {
-            writeError = 0;
-        }
-    }
+    const int writeError = sound ? writeSound(pipe[0], streamHeader, format, output, dataBytes) : 0;
     // Closed before waiting: a player still writing then fails at once.
     close(pipe[0]);
     const int status = waitForProcess(player);
@@ -91,17 +105,8 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
         discardOutput(output);
         return status != 0 ? status : exitPlayerFailed;
     }
-    if (output.seekable) {
-        // A stream of unknown length ends where the data does, so only a file
-        // gets the pad byte.
-        if (dataBytes % 2 != 0 && !writeAll(output.descriptor, "", 1)) {
-            return failWriting(tool, output, errno);
-        }
-        const std::vector<unsigned char> header = makeWavFileHeader(format, dataBytes);
-        const ssize_t written = pwrite(output.descriptor, header.data(), header.size(), start);
-        if (written != static_cast<ssize_t>(header.size())) {
-            return failWriting(tool, output, written < 0 ? errno : EIO);
-        }
+    if (const int error = output.seekable ? completeWavFile(output, format, dataBytes, start) : 0; error != 0) {
+        return failWriting(tool, output, error);
     }
     const std::string error = finishOutput(output);
     if (!error.empty()) {
