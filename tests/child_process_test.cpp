@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +30,9 @@ const StatusCase statusCases[] = {
     // The environment as it was handed over, before the shell tidies it.
     {"SettingReplacesTheTools",
      "[ \"$(tr '\\0' '\\n' </proc/$$/environ | grep ^DSPFEED_BRIDGE_FORMAT=)\" = DSPFEED_BRIDGE_FORMAT=wav ]", 0},
+    // The tool ignores SIGPIPE; a child must die of it, as the player does
+    // when what reads its sound goes away. (SIGPIPE is bit 13 of the mask.)
+    {"SigpipeIsNotIgnored", "[ $((0x$(awk '$1 == \"SigIgn:\" { print $2 }' /proc/$$/status) & 0x1000)) = 0 ]", 0},
 };
 
 void PrintTo(const StatusCase& row, std::ostream* out) {
@@ -39,7 +43,9 @@ class ChildStatusTest : public testing::TestWithParam<StatusCase> {};
 
 TEST_P(ChildStatusTest, ReadsAsAShellWould) {
     setenv("DSPFEED_BRIDGE_FORMAT", "server", 1);
-    const pid_t child = startProcess({"sh", "-c", GetParam().script}, {"DSPFEED_BRIDGE_FORMAT=wav"});
+    std::signal(SIGPIPE, SIG_IGN);
+    const pid_t child =
+        startProcess({"sh", "-c", GetParam().script}, {"DSPFEED_BRIDGE_FORMAT=wav", "DSPFEED_BRIDGE_METER=1"});
     ASSERT_GT(child, 0);
     EXPECT_EQ(waitForProcess(child), GetParam().status);
 }

@@ -139,6 +139,8 @@ expect "a failed render keeps the file it was to replace" 254 "Error, expected B
 expect "the output is the input, through a link" 2 "dspfeed2wav: cannot write link.wav: it is the input" \
     "$tools/dspfeed2wav" s.txt link.wav
 cmp -s s.txt "$root/examples/fifth-48k-s16-stereo.txt" && [ "$(cat keep.wav)" = old ] || fail "an input or output changed"
+expect "a terminal as the output" 2 "dspfeed2wav: cannot write standard output: it is a terminal" \
+    bash -c 'script -qec "$0 s.txt -" /dev/null </dev/null | tr -d "\r" >&2; exit ${PIPESTATUS[0]}' "$tools/dspfeed2wav"
 expect "a device that is full" 255 "dspfeed2wav: cannot write full: No space left on device" \
     "$tools/dspfeed2wav" s.txt full
 # A small disk of its own needs a mount namespace, which a plain chroot lacks.
@@ -176,6 +178,20 @@ for signal in INT TERM HUP; do
     only bad.txt disk full keep.wav link.wav live s.txt said
     echo "ok SIG$signal during a render: status $status, no process and no file left"
 done
+# A player that dies alone (at the hands of the OOM killer, say) fails the
+# render, and the file it was to replace is kept.
+{ head -c 100000 s.txt; exec sleep 5; } >live &
+writer=$!
+"$tools/dspfeed2wav" - keep.wav <live 2>/dev/null &
+tool=$!
+sleep 0.5
+pkill -KILL -P "$tool"
+status=0
+wait "$tool" || status=$?
+kill "$writer"
+[ "$status" -eq 137 ] && [ "$(cat keep.wav)" = old ] || fail "a player killed alone: status $status, $(ls -A)"
+only bad.txt disk full keep.wav link.wav live s.txt said
+echo "ok a player killed alone: status 137, the file it was to replace kept"
 
 # A rendering with no sound takes a new name and never replaces a file.
 cp s.txt ./-x.txt
@@ -204,7 +220,8 @@ for fault in "fsync Input/output error" "rename Invalid cross-device link" "clos
     [ "$(cat keep.wav)" = old ] && [ -z "$(ls -A | grep '^\.')" ] || fail "a failing ${fault%% *}: $(ls -A)"
 done
 LD_PRELOAD=$file_faults FILE_FAULT=renameat2 "$tools/dspfeed-play" --via wav s.txt 2>said
-[ "$(tail -n 1 said)" = "dspfeed-play: wrote s-3.wav" ] && [ "$(cat s.wav)" = old ] && cmp -s s-1.wav s-3.wav ||
+[ "$(tail -n 1 said)" = "dspfeed-play: wrote s-3.wav" ] && [ "$(cat s.wav)" = old ] && cmp -s s-1.wav s-3.wav &&
+    [ -z "$(ls -A | grep '^\.')" ] ||
     fail "a new name without RENAME_NOREPLACE: $(cat said)"
 echo "ok a new name without RENAME_NOREPLACE: s-3.wav, s.wav kept"
 
@@ -293,12 +310,13 @@ printf 'SAMPLES: 3\nBITSPERSAMPLE: 8\nCHANNELS: 1\nSAMPLERATE: 8000\nNORMALIZED:
     fail "odd-length data: $(sndfile-info odd.wav)"
 echo "ok 3 bytes of 8-bit data: padded, read back by sox and libsndfile with no warning"
 
-# The report is UTF-8 whatever the stream holds: a byte that is not, and a
-# character cut where the token is shortened, come out escaped or whole.
-printf 'SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED: \xff\x01\xc0\x80\xc1\xbf\n%s\n' \
+# The report is UTF-8 whatever the stream holds: a byte that is not (an
+# overlong form, a surrogate), and a character cut where the token is
+# shortened, come out escaped or whole.
+printf 'SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED: \xff\x01\xc0\x80\xc1\xbf\xed\xa0\x80\n%s\n' \
     "$(printf '\xe2\x82\xac%.0s' $(seq 12))" >bytes.txt
 "$tools/dspfeed-check" --json bytes.txt >bytes.json || true
-iconv -f UTF-8 -t UTF-8 bytes.json >/dev/null && grep -qF '"NORMALIZED":"\\xff\\x01\\xc0\\x80\\xc1\\xbf"' bytes.json &&
+iconv -f UTF-8 -t UTF-8 bytes.json >/dev/null && grep -qF '"NORMALIZED":"\\xff\\x01\\xc0\\x80\\xc1\\xbf\\xed\\xa0\\x80"' bytes.json &&
     grep -qF "'€€€€€€€€...' is not a number" bytes.json || fail "dspfeed-check --json on bytes: $(cat bytes.json)"
 echo "ok dspfeed-check --json on bytes that are not UTF-8: valid UTF-8, the bytes escaped"
 
