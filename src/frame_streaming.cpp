@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 
+#include "player_contract.h"
 #include "text_input.h"
 
 namespace {
@@ -75,7 +76,7 @@ int streamFrames(int descriptor, const PlaybackSettings& settings, std::int16_t*
             return exitPlayed;
         }
         if (!writeFrame(descriptor, bytes, frameBytes)) {
-            std::cerr << "Error writing to /dev/dsp" << '\n';
+            std::cerr << writeFailedMessage << '\n';
             return exitDeviceFailed;
         }
     }
@@ -93,7 +94,7 @@ int playFrames(int descriptor, const PlaybackSettings& settings) {
     std::unique_ptr<std::int16_t[]> frame(new (std::nothrow) std::int16_t[channels]);
     int status = exitRejected;
     if (frame == nullptr) {
-        std::cerr << "Error allocating frame buffer" << '\n';
+        std::cerr << noFrameBufferMessage << '\n';
     } else {
         status = streamFrames(descriptor, settings, frame.get(), frameBytes);
     }

@@ -5,7 +5,6 @@
 #include "playback_settings.h"
 
 // What the player says when the body breaks off.
-constexpr const char* brokenInputMessage = "Early end of input - text file broken?";
 
 // Reads up to settings.sampleCount frames from standard input and writes each
 // to the device in one write, then frees the frame buffer and closes the

@@ -2,13 +2,14 @@
 // SPDX-License-Identifier: MIT
 #include "header_intake.h"
 
+#include "player_contract.h"
 #include "text_input.h"
 
 void readHeader(PlaybackSettings& settings) {
-    settings.sampleCount = readValue("SAMPLES");
-    settings.bitsPerSample = readValue("BITSPERSAMPLE");
-    settings.channels = readValue("CHANNELS");
-    settings.sampleRate = readValue("SAMPLERATE");
+    settings.sampleCount = readValue(headerKeys[0]);
+    settings.bitsPerSample = readValue(headerKeys[1]);
+    settings.channels = readValue(headerKeys[2]);
+    settings.sampleRate = readValue(headerKeys[3]);
     // The flag must be present, but every sample is played alike whatever it says.
-    readBool("NORMALIZED");
+    readBool(flagKey);
 }

@@ -1,4 +1,4 @@
-// The header's values as they travel through a run, and the values main returns.
+// The header's values as they travel through a run.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -12,8 +12,3 @@ struct PlaybackSettings {
     std::int32_t channels = 0;
     std::int32_t sampleRate = 0;
 };
-
-// What the run ends with. The shell sees -1 as status 255 and -2 as 254.
-constexpr int exitPlayed = 0;         // every frame written, or the body was broken
-constexpr int exitDeviceFailed = -1;  // the device could not be opened or stopped taking data
-constexpr int exitRejected = -2;      // a bad header key, a refused setting, no room for a frame

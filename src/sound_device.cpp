@@ -8,6 +8,8 @@
 
 #include <iostream>
 
+#include "player_contract.h"
+
 namespace {
 
 // Asks the driver for a setting; the driver writes the value it chose back.
@@ -36,7 +38,7 @@ int openSoundDevice(PlaybackSettings& settings) {
     // is what paces the playback.
     const int descriptor = open("/dev/dsp", O_RDWR);
     if (descriptor < 0) {
-        std::cerr << "Error opening /dev/dsp" << '\n';
+        std::cerr << openFailedMessage << '\n';
         return exitDeviceFailed;
     }
     // An answer the frames cannot be written in is as good as a refusal.
@@ -48,7 +50,7 @@ int openSoundDevice(PlaybackSettings& settings) {
         return refuseSetting(channelsRefusedMessage);
     }
     if (!requestSetting(descriptor, SNDCTL_DSP_SPEED, settings.sampleRate)) {
-        return refuseSetting("Error setting sample rate on /dev/dsp");
+        return refuseSetting(rateRefusedMessage);
     }
     return descriptor;
 }

@@ -6,9 +6,6 @@
 
 #include "playback_settings.h"
 
-constexpr const char* formatRefusedMessage = "Error setting sample size on /dev/dsp";
-constexpr const char* channelsRefusedMessage = "Error setting number of channels on /dev/dsp";
-
 // Whether frames can be written in the format and channel count a device
 // answered: unsigned 8-bit or signed 16-bit samples, and at least one channel.
 bool canWriteFormat(std::int32_t bitsPerSample);

@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "playback_settings.h"
+#include "player_contract.h"
 
 namespace {
 
@@ -300,7 +301,7 @@ bool readSamples(std::istream& input, std::int16_t* values, std::size_t count) {
 }
 
 std::string describeMissingKey(const std::string& key, bool isFlag) {
-    return "Error, expected " + (isFlag ? '"' + key + '"' : key);
+    return missingKeyMessage + (isFlag ? '"' + key + '"' : key);
 }
 
 std::int32_t readValue(const std::string& key) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "player_contract.h"
+
 // The player and the sound bridge a tool runs.
 struct ToolParts {
     std::string player;
@@ -43,5 +45,4 @@ void endLineOnSignal(bool open);
 
 // The exit statuses the tools share with the player.
 constexpr int exitUsage = 2;
-constexpr int exitPlayerRejected = 254;
-constexpr int exitPlayerFailed = 255;
+constexpr int exitPlayerFailed = shellStatusOf(exitDeviceFailed);

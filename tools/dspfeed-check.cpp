@@ -20,6 +20,7 @@
 
 #include "command_line.h"
 #include "frame_streaming.h"
+#include "player_contract.h"
 #include "sound_device.h"
 #include "sound_levels.h"
 #include "text_input.h"
@@ -32,13 +33,8 @@ constexpr int exitProblem = 1;
 constexpr int exitUnreadable = 2;
 
 // The player's exit statuses as the shell sees them.
-constexpr int playerPlayed = 0;
-constexpr int playerRejected = 254;
-
-// The header's keys in their order: four numbers, then the flag.
-const char* const headerKeys[] = {"SAMPLES", "BITSPERSAMPLE", "CHANNELS", "SAMPLERATE", "NORMALIZED"};
-const char* const* const numericKeys = headerKeys;
-const char* const flagKey = headerKeys[4];
+constexpr int playerPlayed = shellStatusOf(exitPlayed);
+constexpr int playerRejected = shellStatusOf(exitRejected);
 
 // Channels past this many share one peak in the notes.
 constexpr std::int64_t channelsWithOwnPeak = 64;
@@ -426,8 +422,8 @@ void checkBody(Check& check) {
 bool checkHeader(Check& check) {
     Report& report = check.report;
     Place valueAt[4] = {};
-    for (std::size_t field = 0; field < 4; ++field) {
-        const std::string key = numericKeys[field];
+    for (std::size_t field = 0; field < numericKeyCount; ++field) {
+        const std::string key = headerKeys[field];
         const Place keyAt = check.placeNextToken();
         if (const std::string word = readWord(check.input); !isKeyToken(word, key)) {
             check.find(keyAt, true, describeKeyMismatch(word, key));
@@ -520,9 +516,8 @@ std::string formatSeconds(double seconds) {
 
 std::string describeHeader(const Report& report) {
     std::string text = "header:";
-    for (std::size_t field = 0; field < 4; ++field) {
-        text +=
-            std::string(field == 0 ? " " : ", ") + numericKeys[field] + " " + formatValue(report.values[field], "?");
+    for (std::size_t field = 0; field < numericKeyCount; ++field) {
+        text += std::string(field == 0 ? " " : ", ") + headerKeys[field] + " " + formatValue(report.values[field], "?");
     }
     text += std::string(", ") + flagKey + " " +
             (!report.flagWord           ? "?"
@@ -579,8 +574,8 @@ std::string formatReport(const Report& report, const std::string& name, bool jso
     std::string text;
     if (json) {
         text += "{\"type\":\"header\"";
-        for (std::size_t field = 0; field < 4; ++field) {
-            text += std::string(",\"") + numericKeys[field] + "\":" + formatValue(report.values[field], "null");
+        for (std::size_t field = 0; field < numericKeyCount; ++field) {
+            text += std::string(",\"") + headerKeys[field] + "\":" + formatValue(report.values[field], "null");
         }
         text +=
             ",\"NORMALIZED\":" + (report.flagWord ? quoteJson(makeShowable(*report.flagWord, longestShown)) : "null") +

@@ -25,6 +25,7 @@
 #include "bridge_protocol.h"
 #include "child_process.h"
 #include "command_line.h"
+#include "player_contract.h"
 #include "progress_line.h"
 #include "sound_levels.h"
 #include "text_input.h"
@@ -69,12 +70,12 @@ int openQuiet() {
 // A stream of no frames opens, configures and closes the device, playing
 // nothing: the bare player on /dev/dsp, or through the bridge on the server.
 bool deviceOpens(const ToolParts& parts, const std::vector<std::string>& settings) {
-    static const char probe[] = "SAMPLES: 0 BITSPERSAMPLE: 16 CHANNELS: 2 SAMPLERATE: 44100 NORMALIZED: FALSE\n";
+    const std::string probe = formatStreamHeader(0, 16, 2, 44100);
     int pipe[2];
     if (pipe2(pipe, O_CLOEXEC) != 0) {
         return false;
     }
-    const bool written = writeAll(pipe[1], probe, sizeof probe - 1);
+    const bool written = writeAll(pipe[1], probe.data(), probe.size());
     close(pipe[1]);
     const int quiet = openQuiet();
     const pid_t player = written ? startProcess({parts.player}, settings, pipe[0], quiet, quiet) : -1;
@@ -107,10 +108,9 @@ double lookAhead(const Stream& stream) {
     }
     std::ifstream file("/proc/self/fd/" + std::to_string(stream.input));
     file.seekg(offset);
-    static const char* const keys[] = {"SAMPLES", "BITSPERSAMPLE", "CHANNELS", "SAMPLERATE"};
-    std::int32_t values[4] = {};
-    for (int field = 0; field < 4; ++field) {
-        if (!isKeyToken(readWord(file), keys[field]) || !readHeaderNumber(file, values[field])) {
+    std::int32_t values[numericKeyCount] = {};
+    for (int field = 0; field < numericKeyCount; ++field) {
+        if (!isKeyToken(readWord(file), headerKeys[field]) || !readHeaderNumber(file, values[field])) {
             return -1;
         }
     }

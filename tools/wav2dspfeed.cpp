@@ -21,6 +21,7 @@
 
 #include "child_process.h"
 #include "command_line.h"
+#include "player_contract.h"
 #include "stated_length.h"
 #include "tool_files.h"
 #include "wav_format.h"
@@ -182,9 +183,7 @@ sf_count_t countFrames(Input& input, std::vector<std::int16_t>& samples) {
 // could not be written.
 bool writeStream(Input& input, sf_count_t count, std::vector<std::int16_t>& samples, int output, sf_count_t& total) {
     const auto channels = static_cast<std::size_t>(input.info.channels);
-    std::string text = "SAMPLES: " + std::to_string(count) +
-                       "\nBITSPERSAMPLE: 16\nCHANNELS: " + std::to_string(channels) +
-                       "\nSAMPLERATE: " + std::to_string(input.info.samplerate) + "\nNORMALIZED: FALSE\n";
+    std::string text = formatStreamHeader(count, 16, input.info.channels, input.info.samplerate);
     std::vector<double> floats(input.isFloat ? samples.size() : 0);
     for (sf_count_t frames = 0; total < count && (frames = readChunk(input, count - total, samples, floats)) > 0;
          total += frames) {
