@@ -21,12 +21,6 @@ namespace {
     std::exit(exitRejected);
 }
 
-// What the classic locale counts as space: blank, tab, newline, vertical tab,
-// form feed and carriage return.
-bool isSpace(int character) {
-    return character == ' ' || (character >= '\t' && character <= '\r');
-}
-
 bool isDigit(int character) {
     return character >= '0' && character <= '9';
 }

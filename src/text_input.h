@@ -19,6 +19,12 @@ bool readBool(const std::string& key);
 // those of the standard formatted extraction in the classic locale. A failed
 // extraction leaves the stream failed, and then every later one fails too.
 
+// What the classic locale counts as space: blank, tab, newline, vertical tab,
+// form feed and carriage return.
+inline bool isSpace(int character) {
+    return character == ' ' || (character >= '\t' && character <= '\r');
+}
+
 // The most of a word that is kept: more than any key token, and little
 // enough that a huge word cannot take the memory.
 constexpr std::size_t longestWord = 64;

@@ -9,16 +9,51 @@
 #include <string>
 #include <vector>
 
-// The names on the command line of a tool that takes no options: "--" ends
-// the options, "-" is a name, and any other word starting with "-" makes
-// this false.
-inline bool readNames(int argc, char** argv, std::vector<std::string>& names) {
-    names.assign(argv + 1, argv + argc);
-    if (!names.empty() && names[0] == "--") {
-        names.erase(names.begin());
-        return true;
+// An option a tool takes: "--NAME", or with a value "--NAME VALUE" or
+// "--NAME=VALUE".
+struct Option {
+    explicit Option(const char* name, bool takesValue = false) : name(name), takesValue(takesValue) {}
+
+    const char* name;  // with its dashes
+    bool takesValue;
+    bool given = false;
+    std::string value;
+};
+
+// The options, which come first, and then the names: "--" ends the options
+// and "-" is a name. False for an option not listed, one without its value,
+// and a name after them that starts with "-".
+inline bool readArguments(int argc, char** argv, std::vector<Option>& options, std::vector<std::string>& names) {
+    int next = 1;
+    for (; next < argc && argv[next][0] == '-' && argv[next][1] != '\0'; ++next) {
+        const std::string word = argv[next];
+        if (word == "--") {
+            names.assign(argv + next + 1, argv + argc);
+            return true;
+        }
+        const std::size_t equals = word.find('=');
+        const auto option = std::ranges::find_if(
+            options, [&word, equals](const Option& known) { return word.substr(0, equals) == known.name; });
+        if (option == options.end() || (equals != std::string::npos && !option->takesValue)) {
+            return false;
+        }
+        if (option->takesValue && equals != std::string::npos) {
+            option->value = word.substr(equals + 1);
+        } else if (option->takesValue && next + 1 < argc) {
+            option->value = argv[++next];
+        } else if (option->takesValue) {
+            return false;
+        }
+        option->given = true;
     }
+    names.assign(argv + next, argv + argc);
     return std::ranges::none_of(names, [](const std::string& name) { return name.size() > 1 && name[0] == '-'; });
+}
+
+// The names on the command line of a tool that takes no options.
+inline bool readNames(int argc, char** argv, std::vector<std::string>& names) {
+    std::vector<Option> none;
+    return readArguments(argc, argv, none, names);
 }
 
 // GNU's --help and --version, wherever they come before "--": the usage

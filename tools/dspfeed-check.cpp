@@ -25,6 +25,7 @@
 #include "sound_levels.h"
 #include "text_input.h"
 #include "tool_files.h"
+#include "wording.h"
 
 namespace {
 
@@ -41,10 +42,6 @@ constexpr std::int64_t channelsWithOwnPeak = 64;
 
 // The most of a token a message shows.
 constexpr std::size_t longestShown = 24;
-
-bool isSpace(char character) {
-    return character == ' ' || (character >= '\t' && character <= '\r');
-}
 
 struct Position {
     std::uint64_t line;
@@ -346,10 +343,6 @@ std::string formatLevel(std::int32_t peak, bool eightBit) {
     char text[room];
     (void)std::snprintf(text, sizeof text, "%d (%.1f dBFS)", peak, levelDecibels(eightBit ? peak * 256 : peak));
     return text;
-}
-
-std::string countOf(std::int64_t number, const std::string& thing) {
-    return std::to_string(number) + " " + thing + (number == 1 ? "" : "s");
 }
 
 void describeLevels(Check& check, const Levels& levels, bool eightBit) {
@@ -658,21 +651,11 @@ int main(int argc, char** argv) {
                                             status)) {
         return status;
     }
-    bool json = false;
-    int next = 1;
-    for (; next < argc && argv[next][0] == '-' && argv[next][1] != '\0'; ++next) {
-        if (std::strcmp(argv[next], "--") == 0) {
-            ++next;
-            break;
-        }
-        if (std::strcmp(argv[next], "--json") != 0) {
-            return usage();
-        }
-        json = true;
-    }
-    if (argc - next > 1) {
+    std::vector<Option> options = {Option("--json")};
+    std::vector<std::string> names;
+    if (!readArguments(argc, argv, options, names) || names.size() > 1) {
         return usage();
     }
-    const std::string path = next < argc ? argv[next] : "-";
-    return runGuarded("dspfeed-check", exitUnreadable, [&] { return checkAndReport(path, json); });
+    const std::string path = names.empty() ? "-" : names[0];
+    return runGuarded("dspfeed-check", exitUnreadable, [&] { return checkAndReport(path, options[0].given); });
 }

@@ -32,6 +32,7 @@
 #include "tool_files.h"
 #include "wav_format.h"
 #include "wav_rendering.h"
+#include "wording.h"
 
 namespace {
 
@@ -94,10 +95,6 @@ bool alsaHasCard() {
     return isOnPath("aplay") && text.find_first_of("0123456789") != std::string::npos;
 }
 
-std::string count(long long number, const char* thing) {
-    return std::to_string(number) + " " + thing + (number == 1 ? "" : "s");
-}
-
 // The stream's length, read ahead from a regular file; a pipe cannot be read
 // twice. Returns the seconds, or -1 when they cannot be told.
 double lookAhead(const Stream& stream) {
@@ -119,7 +116,7 @@ double lookAhead(const Stream& stream) {
     }
     const double seconds = static_cast<double>(values[0]) / values[3];
     std::fprintf(stderr, "dspfeed-play: %s: %s of %d-bit, %s at %d Hz, %s\n", stream.name.c_str(),
-                 count(values[0], "frame").c_str(), values[1], count(values[2], "channel").c_str(), values[3],
+                 countOf(values[0], "frame").c_str(), values[1], countOf(values[2], "channel").c_str(), values[3],
                  formatTime(seconds).c_str());
     return seconds;
 }
@@ -382,25 +379,13 @@ int main(int argc, char** argv) {
                                             status)) {
         return status;
     }
-    std::string via;
-    int next = 1;
-    for (; next < argc && argv[next][0] == '-' && argv[next][1] != '\0'; ++next) {
-        const std::string option = argv[next];
-        if (option == "--") {
-            ++next;
-            break;
-        }
-        if (option == "--via" && next + 1 < argc) {
-            via = argv[++next];
-        } else if (option.rfind("--via=", 0) == 0) {
-            via = option.substr(std::strlen("--via="));
-        } else {
-            return usage();
-        }
-    }
-    if (argc - next > 1 || (!via.empty() && via != "oss" && via != "pulse" && via != "alsa" && via != "wav")) {
+    std::vector<Option> options = {Option("--via", true)};
+    std::vector<std::string> names;
+    const std::string& via = options[0].value;
+    if (!readArguments(argc, argv, options, names) || names.size() > 1 ||
+        (options[0].given && via != "oss" && via != "pulse" && via != "alsa" && via != "wav")) {
         return usage();
     }
-    const char* name = next < argc ? argv[next] : "-";
-    return runGuarded("dspfeed-play", exitPlayerFailed, [&] { return play(via, name); });
+    const std::string name = names.empty() ? "-" : names[0];
+    return runGuarded("dspfeed-play", exitPlayerFailed, [&] { return play(via, name.c_str()); });
 }
