@@ -34,14 +34,13 @@
 
 #include "bridge_protocol.h"
 #include "device_interposition.h"
+#include "live_pacing.h"
 #include "server_stream.h"
 #include "sound_levels.h"
 #include "wav_format.h"
 
 namespace {
 
-constexpr std::size_t gatherLimit = 4096;
-constexpr int gathersPerSecond = 50;  // 20 ms
 // What a sound server and its clients take.
 constexpr int mostChannels = 32;
 constexpr int highestRate = 384000;
@@ -59,11 +58,10 @@ struct Bridge {
     int failure = 0;                      // the errno of a failed hand-over, which every later write reports
     std::vector<unsigned char> gathered;  // its first gatheredBytes are waiting to go out
     std::size_t gatheredBytes = 0;
-    std::size_t liveGatherBytes = gatherLimit;  // what is gathered before it goes out
-    std::size_t gatherBytes = gatherLimit;      // the same, or all a server has asked for
-    std::uint64_t handedOn = 0;                 // bytes of sound handed on
-    std::uint64_t inputBytes = 0;               // bytes of text the player has read
-    std::unique_ptr<LevelTracker> meter;        // what the server was given, for the lines of what is heard
+    std::size_t gatherBytes = gatherLimit;  // what is gathered before it goes out, or all a server asked for
+    std::uint64_t handedOn = 0;             // bytes of sound handed on
+    std::uint64_t inputBytes = 0;           // bytes of text the player has read
+    std::unique_ptr<LevelTracker> meter;    // what the server was given, for the lines of what is heard
 };
 Bridge bridge;
 
@@ -133,10 +131,7 @@ void reportHeardByServer() {
 // The header or stream that the first frame needs.
 void start() {
     const WavFormat format = currentFormat();
-    const auto frameBytes = static_cast<std::size_t>(format.channels) * static_cast<std::size_t>(format.sampleBytes);
-    const std::size_t twentyMilliseconds = frameBytes * static_cast<std::size_t>(bridge.rate / gathersPerSecond);
-    bridge.liveGatherBytes = std::max(frameBytes, std::min(gatherLimit, twentyMilliseconds));
-    bridge.gatherBytes = bridge.liveGatherBytes;
+    bridge.gatherBytes = countGatherBytes(format);
     bridge.started = true;
     if (bridge.destination == Destination::server) {
         const char* name = std::getenv(bridgeStreamNameVariable);
@@ -172,21 +167,6 @@ bool handOver() {
     }
     bridge.gatheredBytes = 0;
     return bridge.failure == 0;
-}
-
-// What the player reads ahead waits as long as what waits in a pipe: for a
-// server, it reads no more than 20 ms of sound at a time, by as much text as
-// a frame has taken so far.
-std::size_t countLiveReadBytes() {
-    const WavFormat format = currentFormat();
-    const std::uint64_t frames =
-        (bridge.handedOn + bridge.gatheredBytes) /
-        (static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes));
-    if (frames == 0) {
-        return SIZE_MAX;
-    }
-    const std::uint64_t bytes = bridge.inputBytes * static_cast<std::uint64_t>(format.rate / gathersPerSecond) / frames;
-    return static_cast<std::size_t>(std::max<std::uint64_t>(bytes, 64));
 }
 
 }  // namespace
@@ -267,7 +247,7 @@ ssize_t device::write(const void* bytes, size_t count) {
     if (room > bridge.gatheredBytes) {
         bridge.gatherBytes = room;
     } else {
-        bridge.gatherBytes = bridge.liveGatherBytes;
+        bridge.gatherBytes = countGatherBytes(currentFormat());
         handOver();
     }
     if (bridge.failure != 0) {
@@ -315,7 +295,8 @@ extern "C" DEVICE_EXPORT ssize_t read(int descriptor, void* bytes, size_t count)
         }
     }
     if (descriptor == 0 && bridge.destination == Destination::server && bridge.started) {
-        count = std::min(count, countLiveReadBytes());
+        count =
+            std::min(count, countReadBytes(bridge.inputBytes, bridge.handedOn + bridge.gatheredBytes, currentFormat()));
     }
     const ssize_t got = real(descriptor, bytes, count);
     if (descriptor == 0 && got > 0) {
