@@ -1,7 +1,5 @@
 // The tools' children: the status a shell would see, and what a signal to the tool does to them and its file.
 // SPDX-License-Identifier: MIT
-#include "child_process.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -15,6 +13,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "signals.h"
+#include "spawning.h"
 
 namespace {
 

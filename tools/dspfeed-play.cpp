@@ -23,11 +23,13 @@
 #include <vector>
 
 #include "bridge_protocol.h"
-#include "child_process.h"
 #include "command_line.h"
+#include "install_paths.h"
 #include "player_contract.h"
 #include "progress_line.h"
+#include "signals.h"
 #include "sound_levels.h"
+#include "spawning.h"
 #include "text_input.h"
 #include "tool_files.h"
 #include "wav_format.h"

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "command_line.h"
+#include "install_paths.h"
+#include "signals.h"
 #include "tool_files.h"
 #include "wav_rendering.h"
 

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "command_line.h"
 #include "player_contract.h"
+#include "signals.h"
 #include "stated_length.h"
 #include "tool_files.h"
 #include "wav_format.h"

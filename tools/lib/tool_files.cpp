@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "child_process.h"
+#include "signals.h"
 
 namespace {
 

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+#include "command_line.h"
+#include "spawning.h"
 #include "wav_format.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// What every tool does with its command line and with running out of memory.
+// What every tool does with its command line, its exit statuses and running out of memory.
 // SPDX-License-Identifier: MIT
 #pragma once
 
@@ -8,6 +8,12 @@
 #include <new>
 #include <string>
 #include <vector>
+
+#include "player_contract.h"
+
+// The exit statuses the tools share with the player.
+constexpr int exitUsage = 2;
+constexpr int exitPlayerFailed = shellStatusOf(exitDeviceFailed);
 
 // An option a tool takes: "--NAME", or with a value "--NAME VALUE" or
 // "--NAME=VALUE".

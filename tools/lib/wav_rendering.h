@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "child_process.h"
+#include "install_paths.h"
 #include "tool_files.h"
 
 // Plays the stream on `input` into `output`: the exact bytes the player

@@ -1,0 +1,21 @@
+// The tools' signals: SIGINT, SIGTERM and SIGHUP end every child, the unfinished file, and then the tool.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+// From now on SIGINT, SIGTERM and SIGHUP pass to every child still running,
+// remove the file named by removeOnSignal, and then end the tool by the same
+// signal, which a shell reports as 130, 143 and 129.
+void stopOnSignals();
+// The unfinished file a signal removes; empty for none.
+void removeOnSignal(const std::string& path);
+// Whether a line on standard error is unfinished (a progress line), which a
+// signal ends first.
+void endLineOnSignal(bool open);
+
+// The children a signal passes to: each one started, until it is waited for.
+void watchChild(pid_t child);
+void forgetChild(pid_t child);

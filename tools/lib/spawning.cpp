@@ -1,0 +1,96 @@
+// Starts the tools' children with posix_spawn, and waits for them as a shell does.
+// SPDX-License-Identifier: MIT
+#include "spawning.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include "signals.h"
+
+pid_t startProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& settings, int input,
+                   int output, int error) {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const char* equals = std::strchr(*entry, '=');
+        const std::size_t nameLength = equals != nullptr ? static_cast<std::size_t>(equals - *entry) + 1 : 0;
+        bool replaced = false;
+        for (const std::string& setting : settings) {
+            replaced = replaced || setting.compare(0, nameLength, *entry, nameLength) == 0;
+        }
+        if (!replaced) {
+            environment.emplace_back(*entry);
+        }
+    }
+    environment.insert(environment.end(), settings.begin(), settings.end());
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    argv.reserve(arguments.size() + 1);
+    envp.reserve(environment.size() + 1);
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    for (const std::string& entry : environment) {
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    }
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (input >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, input, 0);
+    }
+    if (output >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, output, 1);
+    }
+    if (error >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, error, 2);
+    }
+    // The tool ignores SIGPIPE to see failed writes; its children do not.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    pid_t child = -1;
+    const int failure = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (failure != 0) {
+        errno = failure;
+        return -1;
+    }
+    watchChild(child);
+    return child;
+}
+
+bool isOnPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string directories = path != nullptr ? path : "/usr/bin:/bin";
+    for (std::size_t start = 0; start <= directories.size();) {
+        std::size_t end = directories.find(':', start);
+        end = end == std::string::npos ? directories.size() : end;
+        const std::string directory = (end == start ? "." : directories.substr(start, end - start)) + "/";
+        if (access((directory + program).c_str(), X_OK) == 0) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+int waitForProcess(pid_t child) {
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    forgetChild(child);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}

@@ -1,0 +1,22 @@
+// The tools' children: starting a program, finding one on PATH, and waiting for one as a shell does.
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// Starts a program, looked up on PATH, with the given standard input, output
+// and error (-1 keeps the tool's own) and settings added to the environment.
+// A signal to the tool passes to it (signals.h). Returns its process id, or
+// -1 with errno set when it cannot be started.
+pid_t startProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& settings, int input = -1,
+                   int output = -1, int error = -1);
+
+// Whether a program is on PATH.
+bool isOnPath(const std::string& program);
+
+// Waits for a child and gives its status as a shell does: the exit status, or
+// 128 and the signal that ended it.
+int waitForProcess(pid_t child);
