@@ -1,0 +1,114 @@
+// Writes the checker's report: a line for the header, each finding and note, and the player's fate.
+// SPDX-License-Identifier: MIT
+#include "check_report.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "text_escaping.h"
+#include "wording.h"
+
+namespace {
+
+// A header value, or what stands for one the stream lacks.
+std::string formatValue(const std::optional<std::int32_t>& value, const char* missing) {
+    return value ? std::to_string(*value) : missing;
+}
+
+std::string formatSeconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", seconds);
+    return text;
+}
+
+std::string describeHeader(const Report& report) {
+    std::string text = "header:";
+    for (std::size_t field = 0; field < numericKeyCount; ++field) {
+        text += std::string(field == 0 ? " " : ", ") + headerKeys[field] + " " + formatValue(report.values[field], "?");
+    }
+    text += std::string(", ") + flagKey + " " +
+            (!report.flagWord           ? "?"
+             : report.flagWord->empty() ? "(none)"
+                                        : makeShowable(*report.flagWord, longestShown));
+    const std::optional<std::int32_t>& frames = report.values[0];
+    if (const auto seconds = frames ? lengthInSeconds(report, std::max(*frames, 0)) : std::nullopt) {
+        text += " (" + formatSeconds(*seconds) + ")";
+    }
+    return text;
+}
+
+std::string describePlayer(const Report& report) {
+    const Prediction& player = report.player;
+    const std::int64_t declared = std::max(report.values[0].value_or(0), 0);
+    std::string text = "player: ";
+    if (player.status == playerRejected) {
+        text += "plays nothing";
+    } else if (player.message.empty()) {
+        text += declared == 1 ? std::string("plays its 1 frame") : "plays all " + std::to_string(declared) + " frames";
+        if (const auto seconds = lengthInSeconds(report, declared)) {
+            text += " (" + formatSeconds(*seconds) + ")";
+        }
+    } else {
+        text += "plays " + std::to_string(player.framesPlayed) + " of " + countOf(declared, "frame");
+        if (const auto seconds = lengthInSeconds(report, player.framesPlayed)) {
+            text += " (" + formatSeconds(*seconds) + ")";
+        }
+    }
+    if (!player.message.empty()) {
+        text += ", then says \"" + player.message + "\"";
+    }
+    return text + " and exits with status " + std::to_string(player.status);
+}
+
+}  // namespace
+
+std::optional<double> lengthInSeconds(const Report& report, std::int64_t frames) {
+    const std::int32_t rate = report.values[3].value_or(0);
+    if (rate <= 0) {
+        return std::nullopt;
+    }
+    return static_cast<double>(frames) / rate;
+}
+
+std::string formatReport(const Report& report, const std::string& name, bool json) {
+    std::string text;
+    if (json) {
+        text += "{\"type\":\"header\"";
+        for (std::size_t field = 0; field < numericKeyCount; ++field) {
+            text += std::string(",\"") + headerKeys[field] + "\":" + formatValue(report.values[field], "null");
+        }
+        text +=
+            ",\"NORMALIZED\":" + (report.flagWord ? quoteJson(makeShowable(*report.flagWord, longestShown)) : "null") +
+            "}\n";
+    } else {
+        text += describeHeader(report) + '\n';
+    }
+    for (const Finding& finding : report.findings) {
+        const std::string kind = finding.isError ? "error" : "warning";
+        const std::string line = std::to_string(finding.place.position.line);
+        const std::string column = std::to_string(finding.place.position.column);
+        // Appended a field at a time, which makes no string in between.
+        if (json) {
+            text += "{\"type\":\"" + kind;
+            text += "\",\"file\":" + quoteJson(name);
+            text += ",\"line\":" + line;
+            text += ",\"column\":" + column;
+            text += ",\"message\":" + quoteJson(finding.text);
+            text += "}\n";
+        } else {
+            text.append(name).append(":").append(line).append(":").append(column);
+            text.append(": ").append(kind).append(": ").append(finding.text).append("\n");
+        }
+    }
+    for (const std::string& note : report.notes) {
+        text += (json ? "{\"type\":\"note\",\"message\":" + quoteJson(note) + "}" : "note: " + note) + '\n';
+    }
+    if (json) {
+        text += "{\"type\":\"player\",\"framesPlayed\":" + std::to_string(report.player.framesPlayed) +
+                ",\"message\":" + quoteJson(report.player.message) +
+                ",\"status\":" + std::to_string(report.player.status) + "}\n";
+    } else {
+        text += describePlayer(report) + '\n';
+    }
+    return text;
+}
