@@ -30,12 +30,10 @@ int render(const std::vector<std::string>& names) {
     OutputFile output;
     if (const std::string error = openOutput(names[1], &inputStatus, output); !error.empty()) {
         std::fprintf(stderr, "dspfeed2wav: cannot write %s: %s\n", output.name.c_str(), error.c_str());
-        discardOutput(output);
         return exitUsage;
     }
     ToolParts parts;
     if (!findToolParts("dspfeed2wav", parts)) {
-        discardOutput(output);
         return exitPlayerFailed;
     }
     return renderWav("dspfeed2wav", parts, input, output);

@@ -249,19 +249,16 @@ int convert(Input& input, const struct stat& status, const std::string& outputNa
     OutputFile output;
     if (const std::string error = openOutput(outputName, &status, output); !error.empty()) {
         std::fprintf(stderr, "wav2dspfeed: cannot write %s: %s\n", output.name.c_str(), error.c_str());
-        discardOutput(output);
         return exitFailed;
     }
     sf_count_t frames = 0;
     const bool written = writeStream(input, count, samples, output.descriptor, frames);
     const std::string error = written ? "" : std::strerror(errno);
     if (written && frames != count) {
-        discardOutput(output);
         return failReading(input, describeShortfall(frames, count));
     }
     if (const std::string failure = written ? finishOutput(output) : error; !failure.empty()) {
         std::fprintf(stderr, "wav2dspfeed: cannot write %s: %s\n", output.name.c_str(), failure.c_str());
-        discardOutput(output);
         return exitFailed;
     }
     if (input.clipped > 0) {

@@ -85,6 +85,19 @@ int takeFreeName(OutputFile& output) {
     }
 }
 
+// Gives up an output: the temporary file goes, and whatever was there stays.
+void discardOutput(OutputFile& output) {
+    if (output.descriptor > 2) {
+        close(output.descriptor);
+    }
+    output.descriptor = -1;
+    if (!output.temporary.empty()) {
+        unlink(output.temporary.c_str());
+        output.temporary.clear();
+        removeOnSignal("");
+    }
+}
+
 }  // namespace
 
 int openInput(const std::string& path, struct stat& status) {
@@ -194,14 +207,6 @@ std::string finishOutput(OutputFile& output) {
     return "";
 }
 
-void discardOutput(OutputFile& output) {
-    if (output.descriptor > 2) {
-        close(output.descriptor);
-    }
-    output.descriptor = -1;
-    if (!output.temporary.empty()) {
-        unlink(output.temporary.c_str());
-        output.temporary.clear();
-        removeOnSignal("");
-    }
+OutputFile::~OutputFile() {
+    discardOutput(*this);
 }

@@ -15,8 +15,14 @@ int openInput(const std::string& path, struct stat& status);
 // Where a tool's output goes. A regular file is written as a temporary file
 // beside it, which takes its place only when finished; anything else (a
 // pipe, a terminal, a device, "-" for standard output) is written directly
-// and never removed.
+// and never removed. An output that goes out of scope unfinished is given up:
+// the temporary file goes, and whatever was there stays.
 struct OutputFile {
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();
+
     std::string name;  // as the user gave it, for messages
     int descriptor = -1;
     std::string temporary;   // the file being written, empty when writing directly
@@ -48,6 +54,3 @@ int copyAll(int input, int output, std::uint64_t& copied, bool& readFailed);
 // no temporary file is left. For openNewOutput, output.name then names the
 // file made.
 std::string finishOutput(OutputFile& output);
-
-// Gives up an output: the temporary file goes, and whatever was there stays.
-void discardOutput(OutputFile& output);

@@ -63,7 +63,6 @@ int completeWavFile(OutputFile& output, const WavFormat& format, std::uint64_t d
 
 int failWriting(const char* tool, OutputFile& output, int error) {
     std::fprintf(stderr, "%s: cannot write %s: %s\n", tool, output.name.c_str(), std::strerror(error));
-    discardOutput(output);
     return exitPlayerFailed;
 }
 
@@ -81,7 +80,6 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
     if (player < 0) {
         close(pipe[0]);
         std::fprintf(stderr, "%s: cannot start %s: %s\n", tool, parts.player.c_str(), std::strerror(startError));
-        discardOutput(output);
         return exitPlayerFailed;
     }
 
@@ -104,7 +102,6 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
         std::fprintf(stderr, "%s: the player sent no sound\n", tool);
     }
     if (status != 0 || !sound) {
-        discardOutput(output);
         return status != 0 ? status : exitPlayerFailed;
     }
     if (const int error = output.seekable ? completeWavFile(output, format, dataBytes, start) : 0; error != 0) {
