@@ -78,14 +78,31 @@ pcm.!default {
 }
 CONFIG
 example=$root/examples/arpeggio-8k-u8-mono.txt
-"$tools/dspfeed-play" --via alsa "$example" 2>alsa.err || fail "dspfeed-play --via alsa: $(cat alsa.err)"
-od -An -v -tu1 -w1 alsa.raw | tr -d ' ' >alsa.values
 tail -n +6 "$example" | tr -s ' \r\n' '\n\n\n' >expected.values
-cmp -s expected.values <(head -n "$(wc -l <expected.values)" alsa.values) &&
-    ! tail -n +"$(($(wc -l <expected.values) + 1))" alsa.values | grep -vx 128 >/dev/null ||
-    fail "dspfeed-play --via alsa: the samples differ from the stream's values"
-echo "ok dspfeed-play --via alsa: every value of $(basename "$example") reached ALSA"
+# On a terminal the sound passes through dspfeed-play, which meters it.
+for where in "" "on a terminal"; do
+    rm -f alsa.raw
+    if [ -z "$where" ]; then
+        "$tools/dspfeed-play" --via alsa "$example" 2>alsa.err || fail "dspfeed-play --via alsa: $(cat alsa.err)"
+    else
+        script -qec "$tools/dspfeed-play --via alsa $example" /dev/null </dev/null >alsa.err ||
+            fail "dspfeed-play --via alsa $where: $(cat alsa.err)"
+    fi
+    od -An -v -tu1 -w1 alsa.raw | tr -d ' ' >alsa.values
+    cmp -s expected.values <(head -n "$(wc -l <expected.values)" alsa.values) &&
+        ! tail -n +"$(($(wc -l <expected.values) + 1))" alsa.values | grep -vx 128 >/dev/null ||
+        fail "dspfeed-play --via alsa${where:+ $where}: the samples differ from the stream's values"
+    echo "ok dspfeed-play --via alsa${where:+ $where}: every value of $(basename "$example") reached ALSA"
+done
 rm "$HOME/.asoundrc"
+# A client that fails after it took the sound fails the run, though the
+# player handed everything over.
+mkdir failing-client && printf '#!/bin/sh\ncat >/dev/null\nexit 3\n' >failing-client/aplay && chmod +x failing-client/aplay
+status=0
+PATH=$work/failing-client:$PATH "$tools/dspfeed-play" --via alsa "$example" 2>alsa.err || status=$?
+[ "$status" = 255 ] && [ "$(tail -n 1 alsa.err)" = "dspfeed-play: aplay failed with status 3" ] ||
+    fail "a failing client: status $status, said '$(cat alsa.err)'"
+echo "ok a failing client: status 255, $(tail -n 1 alsa.err)"
 
 # A downstream that goes away is a failed write for the player, not SIGPIPE.
 # (Ten seconds of sound: more than the client's pipe of 1 MiB holds.)

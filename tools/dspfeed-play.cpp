@@ -204,6 +204,22 @@ bool readBridgeFormat(int sound, WavFormat& format) {
     return readFormatLine(line, format);
 }
 
+// The status of a run through a client: the player's, unless it played and
+// the client could not start (clientStatus -1, for startError) or failed.
+// The player does not see a client that fails after the last frame went
+// into the pipe, so the client's status counts as much as the player's.
+int mergeClientStatus(const Client& client, int playerStatus, int clientStatus, int startError) {
+    if (clientStatus == 0) {
+        return playerStatus;
+    }
+    if (clientStatus < 0) {
+        std::fprintf(stderr, "dspfeed-play: cannot start %s: %s\n", client.program, std::strerror(startError));
+    } else {
+        std::fprintf(stderr, "dspfeed-play: %s failed with status %d\n", client.program, clientStatus);
+    }
+    return playerStatus != 0 ? playerStatus : exitPlayerFailed;
+}
+
 int playThroughClient(const ToolParts& parts, const Stream& stream, const Client& client, Progress& progress) {
     if (!isOnPath(client.program)) {
         std::fprintf(stderr, "dspfeed-play: %s is missing\n", client.program);
@@ -221,40 +237,30 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
         close(sound[0]);
         return player < 0 ? exitPlayerFailed : waitForProcess(player);
     }
+    // On a terminal the sound goes through this tool, which meters it, into a
+    // small pipe of its own; elsewhere the client reads the bridge's pipe.
     const bool metered = isatty(2) != 0;
-    int toClient[2] = {sound[0], -1};
-    if (metered && pipe2(toClient, O_CLOEXEC) == 0) {
-        fcntl(toClient[1], F_SETPIPE_SZ, 4096);
-    } else {
-        toClient[0] = sound[0];
+    int relay[2] = {-1, -1};
+    if (metered && pipe2(relay, O_CLOEXEC) == 0) {
+        fcntl(relay[1], F_SETPIPE_SZ, 4096);
     }
-    const pid_t clientProcess = startProcess(client.arguments, {}, toClient[0]);
+    const pid_t clientProcess = startProcess(client.arguments, {}, relay[0] >= 0 ? relay[0] : sound[0]);
     const int startError = errno;
     double handedOn = 0;
-    if (toClient[0] != sound[0]) {
-        close(toClient[0]);
+    if (relay[0] >= 0) {
+        close(relay[0]);
         if (clientProcess > 0) {
-            handedOn = meterInto(sound[0], toClient[1], format, client.bufferSeconds, progress);
+            handedOn = meterInto(sound[0], relay[1], format, client.bufferSeconds, progress);
         }
-        close(toClient[1]);
+        close(relay[1]);
     }
     close(sound[0]);
     const int playerStatus = waitForProcess(player);
-    if (clientProcess < 0) {
-        std::fprintf(stderr, "dspfeed-play: cannot start %s: %s\n", client.program, std::strerror(startError));
-        return playerStatus != 0 ? playerStatus : exitPlayerFailed;
-    }
-    const int clientStatus = waitForProcess(clientProcess);
-    if (metered) {
+    const int clientStatus = clientProcess > 0 ? waitForProcess(clientProcess) : -1;
+    if (metered && clientProcess > 0) {
         endProgress(progress, handedOn, Levels{});
     }
-    // The player does not see a client that fails after the last frame went
-    // into the pipe, so the client's status counts as much as the player's.
-    if (clientStatus != 0) {
-        std::fprintf(stderr, "dspfeed-play: %s failed with status %d\n", client.program, clientStatus);
-        return playerStatus != 0 ? playerStatus : exitPlayerFailed;
-    }
-    return playerStatus;
+    return mergeClientStatus(client, playerStatus, clientStatus, startError);
 }
 
 // The player plays on the server itself, through the bridge, which says on
