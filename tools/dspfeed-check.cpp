@@ -203,11 +203,27 @@ void checkBody(Check& check) {
     }
 }
 
+// What each numeric header field must be for the stream to play: the test,
+// the warning after "KEY VALUE: " when it fails, and what the player says
+// then, where it stops (the device refuses what it cannot write).
+struct FieldRule {
+    bool (*plays)(std::int32_t value);
+    const char* warning;
+    const char* refusal;  // null where the player goes on
+};
+
+const FieldRule fieldRules[numericKeyCount] = {
+    {[](std::int32_t frames) { return frames > 0; }, "nothing is played", nullptr},
+    {canWriteFormat, "the player writes only 8 or 16 bits", formatRefusedMessage},
+    {canWriteChannels, "a frame needs at least one channel", channelsRefusedMessage},
+    {[](std::int32_t rate) { return rate > 0; }, "not a rate", nullptr},
+};
+
 // Reads the header as the player does, noting what will go wrong with it.
 // Returns whether the player goes on to the body.
 bool checkHeader(Check& check) {
     Report& report = check.report;
-    Place valueAt[4] = {};
+    Place valueAt[numericKeyCount] = {};
     for (std::size_t field = 0; field < numericKeyCount; ++field) {
         const std::string key = headerKeys[field];
         const Place keyAt = check.placeNextToken();
@@ -224,8 +240,8 @@ bool checkHeader(Check& check) {
                 key + " value: " +
                     describeFailedNumber(check, valueAt[field], check.window.offset(), "-2147483648..2147483647"));
             // The player blames the next key, which a failed stream cannot read.
-            report.player = {0, describeMissingKey(headerKeys[field + 1], headerKeys[field + 1] == flagKey),
-                             playerRejected};
+            const bool nextIsFlag = field + 1 == numericKeyCount;
+            report.player = {0, describeMissingKey(headerKeys[field + 1], nextIsFlag), playerRejected};
             return false;
         }
         report.values[field] = value;
@@ -240,33 +256,22 @@ bool checkHeader(Check& check) {
     report.flagWord = readWord(check.input);
     if (readsAsNumber(*report.flagWord)) {
         check.find(flagAt, false,
-                   "NORMALIZED value " + quoteToken(*report.flagWord) +
+                   std::string(flagKey) + " value " + quoteToken(*report.flagWord) +
                        " is a number: the flag word is probably missing, which shifts every frame by one value");
     }
-
-    const std::int32_t frames = report.values[0].value_or(0);
-    const std::int32_t bits = report.values[1].value_or(0);
-    const std::int32_t channels = report.values[2].value_or(0);
-    const std::int32_t rate = report.values[3].value_or(0);
-    if (frames <= 0) {
-        check.find(valueAt[0], false, "SAMPLES " + std::to_string(frames) + ": nothing is played");
+    // Every field is warned of; the first the device refuses stops the player.
+    const char* refusal = nullptr;
+    for (std::size_t field = 0; field < numericKeyCount; ++field) {
+        const std::int32_t value = report.values[field].value_or(0);
+        const FieldRule& rule = fieldRules[field];
+        if (!rule.plays(value)) {
+            check.find(valueAt[field], false,
+                       std::string(headerKeys[field]) + " " + std::to_string(value) + ": " + rule.warning);
+            refusal = refusal != nullptr ? refusal : rule.refusal;
+        }
     }
-    if (!canWriteFormat(bits)) {
-        check.find(valueAt[1], false,
-                   "BITSPERSAMPLE " + std::to_string(bits) + ": the player writes only 8 or 16 bits");
-    }
-    if (!canWriteChannels(channels)) {
-        check.find(valueAt[2], false, "CHANNELS " + std::to_string(channels) + ": a frame needs at least one channel");
-    }
-    if (rate <= 0) {
-        check.find(valueAt[3], false, "SAMPLERATE " + std::to_string(rate) + ": not a rate");
-    }
-    if (!canWriteFormat(bits)) {
-        report.player = {0, formatRefusedMessage, playerRejected};
-        return false;
-    }
-    if (!canWriteChannels(channels)) {
-        report.player = {0, channelsRefusedMessage, playerRejected};
+    if (refusal != nullptr) {
+        report.player = {0, refusal, playerRejected};
         return false;
     }
     return true;
