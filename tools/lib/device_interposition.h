@@ -4,7 +4,8 @@
 // Included once by such a library, which defines the five functions of
 // namespace `device` below. The calls a player makes of "/dev/dsp" (open,
 // open64, openat, ioctl, write, close) go to them; every other call goes on
-// to the C library.
+// to the C library. (The bridge also takes the player's read of its input,
+// in dspfeed_bridge.cpp, to hand on what it gathered before the player waits.)
 #pragma once
 
 #include <dlfcn.h>
