@@ -10,10 +10,6 @@ namespace {
 constexpr int gathersPerSecond = 50;  // 20 ms
 constexpr std::uint64_t leastRead = 64;
 
-std::size_t countFrameBytes(const WavFormat& format) {
-    return static_cast<std::size_t>(format.channels) * static_cast<std::size_t>(format.sampleBytes);
-}
-
 }  // namespace
 
 std::size_t countGatherBytes(const WavFormat& format) {

@@ -34,8 +34,7 @@ void putChunk(std::vector<unsigned char>& header, const char* name, std::uint32_
 void putFormatChunk(std::vector<unsigned char>& header, const WavFormat& format) {
     putChunk(header, "fmt ", 16);
     const std::size_t fields = header.size();
-    const auto frameBytes =
-        static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes);
+    const std::uint64_t frameBytes = countFrameBytes(format);
     header.resize(fields + 16);
     putLittleEndian(&header[fields], 1, 2);
     putLittleEndian(&header[fields + 2], static_cast<std::uint64_t>(format.channels), 2);
@@ -93,8 +92,7 @@ std::vector<unsigned char> makeWavFileHeader(const WavFormat& format, std::uint6
     header.resize(header.size() + roomBytes);
     if (large) {
         unsigned char* room = &header[header.size() - roomBytes];
-        const auto frameBytes =
-            static_cast<std::uint64_t>(format.channels) * static_cast<std::uint64_t>(format.sampleBytes);
+        const std::uint64_t frameBytes = countFrameBytes(format);
         putLittleEndian(room, riffBytes, 8);
         putLittleEndian(room + 8, dataBytes, 8);
         putLittleEndian(room + 16, dataBytes / frameBytes, 8);

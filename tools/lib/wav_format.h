@@ -16,6 +16,11 @@ struct WavFormat {
     int rate = defaultRate;
 };
 
+// The bytes of one frame: a sample of each channel.
+inline std::size_t countFrameBytes(const WavFormat& format) {
+    return static_cast<std::size_t>(format.channels) * static_cast<std::size_t>(format.sampleBytes);
+}
+
 // Whether a WAV file can describe the format exactly: its channel count,
 // its frame size and its byte rate each fit their fields.
 bool canHoldInWav(int sampleBytes, long long channels, long long rate);
