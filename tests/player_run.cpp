@@ -7,10 +7,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "spawning.h"
 
 namespace {
 
@@ -24,13 +25,7 @@ std::string readFile(const std::filesystem::path& path) {
 // The test's own environment without anything that would script or preload
 // the driver, plus what this run asks for.
 std::vector<std::string> childEnvironment(const PlayerSetup& setup, const std::filesystem::path& directory) {
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::strncmp(*entry, "FAKE_DSP_", 9) != 0 && std::strncmp(*entry, "DSPFEED_BRIDGE_", 15) != 0 &&
-            std::strncmp(*entry, "LD_PRELOAD=", 11) != 0 && std::strncmp(*entry, "ASAN_OPTIONS=", 13) != 0) {
-            environment.emplace_back(*entry);
-        }
-    }
+    std::vector<std::string> settings;
 #ifdef DSPFEED_SANITIZED
     // The fake driver is preloaded ahead of the sanitizer runtime. Reports go
     // to files, read back after the run, so that they never mix with the
@@ -41,27 +36,17 @@ std::vector<std::string> childEnvironment(const PlayerSetup& setup, const std::f
     if (setup.memoryLimit != RLIM_INFINITY) {
         sanitizerOptions += ":max_allocation_size_mb=" + std::to_string(setup.memoryLimit >> 20);
     }
-    environment.push_back(sanitizerOptions);
+    settings.push_back(sanitizerOptions);
 #endif
     if (setup.bridge) {
-        environment.push_back("LD_PRELOAD=" DSPFEED_BRIDGE_LIBRARY);
-        environment.insert(environment.end(), setup.driver.begin(), setup.driver.end());
+        settings.push_back("LD_PRELOAD=" DSPFEED_BRIDGE_LIBRARY);
+        settings.insert(settings.end(), setup.driver.begin(), setup.driver.end());
     } else if (setup.fakeDevice) {
-        environment.push_back("LD_PRELOAD=" FAKE_DSP_LIBRARY);
-        environment.push_back("FAKE_DSP_LOG=" + (directory / "log").string());
-        environment.insert(environment.end(), setup.driver.begin(), setup.driver.end());
+        settings.push_back("LD_PRELOAD=" FAKE_DSP_LIBRARY);
+        settings.push_back("FAKE_DSP_LOG=" + (directory / "log").string());
+        settings.insert(settings.end(), setup.driver.begin(), setup.driver.end());
     }
-    return environment;
-}
-
-std::vector<char*> pointersTo(std::vector<std::string>& strings) {
-    std::vector<char*> pointers;
-    pointers.reserve(strings.size() + 1);
-    for (std::string& text : strings) {
-        pointers.push_back(text.data());
-    }
-    pointers.push_back(nullptr);
-    return pointers;
+    return makeEnvironment(settings, {"FAKE_DSP_", "DSPFEED_BRIDGE_", "LD_PRELOAD=", "ASAN_OPTIONS="});
 }
 
 }  // namespace
@@ -78,8 +63,8 @@ PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup) {
     std::vector<std::string> arguments{setup.program.empty() ? DSPFEED_BINARY : setup.program};
     arguments.insert(arguments.end(), setup.arguments.begin(), setup.arguments.end());
     std::vector<std::string> environment = childEnvironment(setup, directory);
-    std::vector<char*> argv = pointersTo(arguments);
-    std::vector<char*> envp = pointersTo(environment);
+    std::vector<char*> argv = pointToEach(arguments);
+    std::vector<char*> envp = pointToEach(environment);
 
     const pid_t child = fork();
     if (child == 0) {

@@ -13,8 +13,8 @@
 
 #include "signals.h"
 
-pid_t startProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& settings, int input,
-                   int output, int error) {
+std::vector<std::string> makeEnvironment(const std::vector<std::string>& settings,
+                                         const std::vector<std::string>& dropped) {
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const char* equals = std::strchr(*entry, '=');
@@ -23,23 +23,32 @@ pid_t startProcess(const std::vector<std::string>& arguments, const std::vector<
         for (const std::string& setting : settings) {
             replaced = replaced || setting.compare(0, nameLength, *entry, nameLength) == 0;
         }
+        for (const std::string& prefix : dropped) {
+            replaced = replaced || std::strncmp(*entry, prefix.c_str(), prefix.size()) == 0;
+        }
         if (!replaced) {
             environment.emplace_back(*entry);
         }
     }
     environment.insert(environment.end(), settings.begin(), settings.end());
-    std::vector<char*> argv;
-    std::vector<char*> envp;
-    argv.reserve(arguments.size() + 1);
-    envp.reserve(environment.size() + 1);
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
+    return environment;
+}
+
+std::vector<char*> pointToEach(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (std::string& text : strings) {
+        pointers.push_back(text.data());
     }
-    for (const std::string& entry : environment) {
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    }
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+pid_t startProcess(std::vector<std::string> arguments, const std::vector<std::string>& settings, int input,
+                   int output, int error) {
+    std::vector<std::string> environment = makeEnvironment(settings);
+    const std::vector<char*> argv = pointToEach(arguments);
+    const std::vector<char*> envp = pointToEach(environment);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -11,8 +11,16 @@
 // and error (-1 keeps the tool's own) and settings added to the environment.
 // A signal to the tool passes to it (signals.h). Returns its process id, or
 // -1 with errno set when it cannot be started.
-pid_t startProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& settings, int input = -1,
+pid_t startProcess(std::vector<std::string> arguments, const std::vector<std::string>& settings, int input = -1,
                    int output = -1, int error = -1);
+
+// The tool's own environment, less the variables whose names begin with one
+// of `dropped`, with `settings` in place of those of the same name.
+std::vector<std::string> makeEnvironment(const std::vector<std::string>& settings,
+                                         const std::vector<std::string>& dropped = {});
+
+// The strings as the null-terminated array of pointers that exec takes.
+std::vector<char*> pointToEach(std::vector<std::string>& strings);
 
 // Whether a program is on PATH.
 bool isOnPath(const std::string& program);
