@@ -73,8 +73,29 @@ waitForServer() {
     fail "the $1 server did not answer"
 }
 
+# How many times the server has said that its graph missed a deadline. A
+# server process that does not run in time (this machine now and then stalls
+# even a real-time thread for over 20 ms, PipeWire's whole quantum here)
+# drops a quantum, or garbles it, whatever the client: pacat's lose one too.
+# PipeWire tells at its info level: 0.3 with a line for each late node of the
+# cycle, in a row; 1.4 with one line a cycle. PulseAudio's null sink catches
+# up after such a stall instead, and its recordings are never excused.
+countServerDeadlinesMissed() {
+    if [ "$1" = pipewire ]; then
+        awk '/client too slow/ { match($0, /pos:[0-9]+/); cycle = substr($0, RSTART, RLENGTH) }
+            /client too slow/ && !(NR == lastLine + 1 && cycle == lastCycle) || /graph xrun/ { missed++ }
+            /client too slow/ { lastLine = NR; lastCycle = cycle }
+            END { print missed + 0 }' pipewire.log
+    else
+        echo 0
+    fi
+}
+
 # play SERVER NAME RATE CHANNELS BITS COMMAND...: records the monitor of a
 # sink of the stream's format while COMMAND plays NAME.txt, then checks.
+# A recording made while the server, by its own account, missed a deadline
+# proves nothing either way: it is made again, twice at most, and must then
+# pass. One that falls short with no such account fails at once.
 play() {
     local server=$1 name=$2 rate=$3 channels=$4 bits=$5
     shift 5
@@ -82,8 +103,10 @@ play() {
     [ "$bits" = 8 ] && format=u8 silence=0x80
     local sink=dspfeed_$name
     sink=${sink//-/_}
-    pactl load-module module-null-sink sink_name="$sink" rate="$rate" format="$format" channels="$channels" \
-        norewinds=1 >/dev/null
+    local missed_before module
+    missed_before=$(countServerDeadlinesMissed "$server")
+    module=$(pactl load-module module-null-sink sink_name="$sink" rate="$rate" format="$format" channels="$channels" \
+        norewinds=1)
     pactl set-default-sink "$sink"
     parec -d "$sink.monitor" --raw --format="$format" --rate="$rate" --channels="$channels" \
         >"$name.$server.rec" &
@@ -108,7 +131,14 @@ play() {
     done
     kill "$recorder"
     wait "$recorder" 2>/dev/null || true
-    [[ $found == $arrived ]] || fail "$server $name: $found"
+    local missed=$(($(countServerDeadlinesMissed "$server") - missed_before))
+    if [[ $found != $arrived ]] && ((missed > 0 && ${again:-0} < 2)); then
+        echo "again $server $name: the server missed $missed deadlines of its graph while it played: $found"
+        pactl unload-module "$module"
+        again=$((${again:-0} + 1)) play "$server" "$name" "$rate" "$channels" "$bits" "$@"
+        return
+    fi
+    [[ $found == $arrived ]] || fail "$server $name: $found (the server missed $missed deadlines of its graph)"
     [ "$status" -eq 0 ] || fail "$server $name: status $status: $(cat "$name.$server.err")"
     [ "$captures" ${captures_expected:--eq 1} ] ||
         fail "$server $name: $((captures - 1)) capture streams open besides the recorder's"
@@ -206,7 +236,7 @@ echo 'context.properties = { default.clock.allowed-rates = [ 8000 44100 48000 ] 
 dbus-daemon --session --address="unix:path=$XDG_RUNTIME_DIR/bus" --nofork --nopidfile >dbus.log 2>&1 &
 pids+=($!)
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$XDG_RUNTIME_DIR/bus
-pipewire >pipewire.log 2>&1 &
+PIPEWIRE_DEBUG=3 pipewire >pipewire.log 2>&1 &
 pids+=($!)
 sleep 0.5
 wireplumber >wireplumber.log 2>&1 &
