@@ -75,8 +75,8 @@ waitForServer() {
 
 # How many times the server has said that its graph missed a deadline. A
 # server process that does not run in time (this machine now and then stalls
-# even a real-time thread for over 20 ms, PipeWire's whole quantum here)
-# drops a quantum, or garbles it, whatever the client: pacat's lose one too.
+# even a real-time thread for over 20 ms) drops a quantum, or garbles it,
+# whatever the client: pacat's lose one too.
 # PipeWire tells at its info level: 0.3 with a line for each late node of the
 # cycle, in a row; 1.4 with one line a cycle. PulseAudio's null sink catches
 # up after such a stall instead, and its recordings are never excused.
