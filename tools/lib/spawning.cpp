@@ -19,14 +19,14 @@ std::vector<std::string> makeEnvironment(const std::vector<std::string>& setting
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const char* equals = std::strchr(*entry, '=');
         const std::size_t nameLength = equals != nullptr ? static_cast<std::size_t>(equals - *entry) + 1 : 0;
-        bool replaced = false;
+        bool omitted = false;
         for (const std::string& setting : settings) {
-            replaced = replaced || setting.compare(0, nameLength, *entry, nameLength) == 0;
+            omitted = omitted || setting.compare(0, nameLength, *entry, nameLength) == 0;
         }
         for (const std::string& prefix : dropped) {
-            replaced = replaced || std::strncmp(*entry, prefix.c_str(), prefix.size()) == 0;
+            omitted = omitted || std::strncmp(*entry, prefix.c_str(), prefix.size()) == 0;
         }
-        if (!replaced) {
+        if (!omitted) {
             environment.emplace_back(*entry);
         }
     }

@@ -14,8 +14,8 @@
 pid_t startProcess(std::vector<std::string> arguments, const std::vector<std::string>& settings, int input = -1,
                    int output = -1, int error = -1);
 
-// The tool's own environment, less the variables whose names begin with one
-// of `dropped`, with `settings` in place of those of the same name.
+// The tool's own environment, less the entries that begin with one of
+// `dropped`, with `settings` in place of those of the same name.
 std::vector<std::string> makeEnvironment(const std::vector<std::string>& settings,
                                          const std::vector<std::string>& dropped = {});
 
