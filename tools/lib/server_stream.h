@@ -11,6 +11,8 @@
 // sink's own buffer included. Lower costs wakeups; 40 ms dropped out on
 // PipeWire.
 constexpr double serverLatencySeconds = 0.2;
+// How much the server asks for at a time.
+constexpr double serverRequestSeconds = 0.06;
 
 // Connects to the server that the environment and the client configuration
 // name. Returns an empty string, or why it cannot, for a message.
