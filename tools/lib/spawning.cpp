@@ -44,8 +44,8 @@ std::vector<char*> pointToEach(std::vector<std::string>& strings) {
     return pointers;
 }
 
-pid_t startProcess(std::vector<std::string> arguments, const std::vector<std::string>& settings, int input,
-                   int output, int error) {
+pid_t startProcess(std::vector<std::string> arguments, const std::vector<std::string>& settings, int input, int output,
+                   int error) {
     std::vector<std::string> environment = makeEnvironment(settings);
     const std::vector<char*> argv = pointToEach(arguments);
     const std::vector<char*> envp = pointToEach(environment);
