@@ -152,7 +152,7 @@ void endProgress(Progress& progress, double heard, const Levels& levels) {
 // less what waits in the pipe and what the client holds before it is heard.
 // Returns the seconds of sound handed on.
 double meterInto(int sound, int client, const WavFormat& format, double bufferSeconds, Progress& progress) {
-    const double bytesPerSecond = 1.0 * format.rate * format.channels * format.sampleBytes;
+    const double bytesPerSecond = countBytesPerSecond(format);
     const std::size_t frameBytes = countFrameBytes(format);
     const std::size_t chunk = std::clamp<std::size_t>(static_cast<std::size_t>(bytesPerSecond / 8), 64, 4096);
     std::vector<unsigned char> bytes(chunk + frameBytes);

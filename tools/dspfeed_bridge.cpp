@@ -111,8 +111,7 @@ void failOnServer(const std::string& reason) {
 }
 
 double bytesPerSecond() {
-    const WavFormat format = currentFormat();
-    return 1.0 * format.rate * format.channels * format.sampleBytes;
+    return countBytesPerSecond(currentFormat());
 }
 
 void reportHeard(double seconds) {

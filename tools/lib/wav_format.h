@@ -21,6 +21,11 @@ inline std::size_t countFrameBytes(const WavFormat& format) {
     return static_cast<std::size_t>(format.channels) * static_cast<std::size_t>(format.sampleBytes);
 }
 
+// The bytes of one second of sound.
+inline double countBytesPerSecond(const WavFormat& format) {
+    return static_cast<double>(format.rate) * static_cast<double>(countFrameBytes(format));
+}
+
 // Whether a WAV file can describe the format exactly: its channel count,
 // its frame size and its byte rate each fit their fields.
 bool canHoldInWav(int sampleBytes, long long channels, long long rate);
