@@ -118,6 +118,7 @@ play() {
     sleep 0.5
     local captures
     captures=$(pactl list short source-outputs | wc -l)
+    pactl list sink-inputs >"$name.$server.inputs"
     local status=0
     wait "$player" || status=$?
     # The monitor's data comes some way behind the sound: wait until it all came.
@@ -246,6 +247,22 @@ pids+=($!)
 waitForServer PipeWire
 pactl info | grep 'on PipeWire' >/dev/null || fail "pipewire-pulse is not the server answering"
 play pipewire s16-stereo-48k 48000 2 16 "$tools/dspfeed-play" -
+# The graph runs at the largest power of two of frames, up to 2048, within
+# the shortest node latency its streams ask. dspfeed-play's stream must not
+# make that period shorter than pacat's at the same latency makes it: the
+# shorter the period, the shorter a stall of the machine that loses sound.
+pacat --latency-msec=200 --raw --format=s16le --rate=48000 --channels=2 <s16-stereo-48k-short.raw &
+sleep 0.5
+pactl list sink-inputs >pacat.pipewire.inputs
+wait $!
+graphPeriod() {
+    sed -n 's/.*node.latency = "\([0-9]*\)\/48000"/\1/p' "$1" |
+        awk '{ for (period = 1; period * 2 <= $1 && period < 2048; period *= 2); print period }'
+}
+ours=$(graphPeriod s16-stereo-48k.pipewire.inputs) theirs=$(graphPeriod pacat.pipewire.inputs)
+[ -n "$ours" ] && [ "$ours" -ge "${theirs:-1}" ] ||
+    fail "pipewire: dspfeed-play's stream runs the graph at ${ours:-?} frames a period, pacat's at ${theirs:-?}"
+echo "ok pipewire: dspfeed-play's stream runs the graph at $ours frames a period, as pacat's does"
 play pipewire s16-stereo-44k 44100 2 16 "$tools/dspfeed-play" -
 play pipewire u8-mono-8k 8000 1 8 "$tools/dspfeed-play" -
 play pipewire s16-six-48k 48000 6 16 "$tools/dspfeed-play" -

@@ -21,6 +21,7 @@
 // SIGPIPE.
 #include <linux/soundcard.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -61,6 +62,7 @@ struct Bridge {
     std::size_t gatherBytes = gatherLimit;  // what is gathered before it goes out, or all a server asked for
     std::uint64_t handedOn = 0;             // bytes of sound handed on
     std::uint64_t inputBytes = 0;           // bytes of text the player has read
+    bool liveInput = true;                  // the player's input may keep it waiting: it is no regular file
     std::unique_ptr<LevelTracker> meter;    // what the server was given, for the lines of what is heard
 };
 Bridge bridge;
@@ -86,16 +88,27 @@ bool writeAll(const void* data, std::size_t count) {
     return true;
 }
 
-void gather(const void* bytes, std::size_t count) {
-    if (bridge.gatheredBytes + count > bridge.gathered.size()) {
-        bridge.gathered.resize(bridge.gatheredBytes + count);
+[[gnu::noinline]] void makeRoomFor(std::size_t count) {
+    bridge.gathered.resize(bridge.gatheredBytes + count);
+}
+
+// Runs for every frame, so it is kept to a few instructions.
+[[gnu::always_inline]] inline void gather(const void* bytes, std::size_t count) {
+    if (bridge.gatheredBytes + count > bridge.gathered.size()) [[unlikely]] {
+        makeRoomFor(count);
     }
     unsigned char* end = bridge.gathered.data() + bridge.gatheredBytes;
-    // A frame is a few bytes, which a call to memcpy would cost more than.
-    if (count <= sizeof(std::uint64_t)) {
-        std::copy_n(static_cast<const unsigned char*>(bytes), count, end);
-    } else {
-        std::memcpy(end, bytes, count);
+    // A frame is a few bytes, which a call to memcpy would cost more than:
+    // the usual sizes are copied in place.
+    switch (count) {
+        case 2:
+            std::memcpy(end, bytes, 2);
+            break;
+        case 4:
+            std::memcpy(end, bytes, 4);
+            break;
+        default:
+            std::memcpy(end, bytes, count);
     }
     bridge.gatheredBytes += count;
 }
@@ -189,6 +202,8 @@ int device::open(const char* /*function*/, int /*flags*/) {
             return -1;
         }
     }
+    struct stat input = {};
+    bridge.liveInput = fstat(0, &input) != 0 || !S_ISREG(input.st_mode);
     bridge.output = fcntl(1, F_DUPFD_CLOEXEC, 3);
     if (bridge.output < 0) {
         return -1;
@@ -223,15 +238,15 @@ int device::request(unsigned long code, int* value) {
 }
 
 ssize_t device::write(const void* bytes, size_t count) {
-    if (!bridge.started) {
+    if (!bridge.started) [[unlikely]] {
         start();
     }
-    if (bridge.failure != 0) {
+    if (bridge.failure != 0) [[unlikely]] {
         errno = bridge.failure;
         return -1;
     }
     gather(bytes, count);
-    if (bridge.gatheredBytes < bridge.gatherBytes) {
+    if (bridge.gatheredBytes < bridge.gatherBytes) [[likely]] {
         return static_cast<ssize_t>(count);
     }
     // All that a server asks for goes in one write, as each write wakes it;
@@ -279,10 +294,14 @@ bool device::owns(int descriptor) {
 // The player reads its input through this. Before it waits for more, what is
 // gathered goes out, so that nothing it already wrote is held back; and a
 // server's stream is served meanwhile, so that the lines of what is heard
-// go on.
+// go on. A regular file never keeps it waiting, and is read as the player
+// asks.
 extern "C" DEVICE_EXPORT ssize_t read(int descriptor, void* bytes, size_t count) {
     static auto* real = findReal<ssize_t(int, void*, size_t)>("read");
-    if (descriptor == 0 && bridge.output >= 0 && (bridge.gatheredBytes > 0 || bridge.meter)) {
+    if (descriptor != 0 || !bridge.liveInput) {
+        return real(descriptor, bytes, count);
+    }
+    if (bridge.output >= 0 && (bridge.gatheredBytes > 0 || bridge.meter)) {
         pollfd input{0, POLLIN, 0};
         if (poll(&input, 1, 0) == 0) {
             handOver();
@@ -293,12 +312,12 @@ extern "C" DEVICE_EXPORT ssize_t read(int descriptor, void* bytes, size_t count)
             }
         }
     }
-    if (descriptor == 0 && bridge.destination == Destination::server && bridge.started) {
+    if (bridge.destination == Destination::server && bridge.started) {
         count =
             std::min(count, countReadBytes(bridge.inputBytes, bridge.handedOn + bridge.gatheredBytes, currentFormat()));
     }
     const ssize_t got = real(descriptor, bytes, count);
-    if (descriptor == 0 && got > 0) {
+    if (got > 0) {
         bridge.inputBytes += static_cast<std::uint64_t>(got);
     }
     return got;

@@ -124,9 +124,7 @@ std::string openServerStream(const WavFormat& format, const std::string& name, b
     }
     // What the server holds is a time, whatever the format: the sink's buffer
     // and the stream's together, as a live client asks for it; and it asks
-    // for more each 60 ms rather than its 20 (a third fewer wakeups here and
-    // in the server, and no later sound: the server then keeps less in the
-    // sink's own buffer).
+    // for more each 50 ms rather than its 20, for fewer wakeups here.
     const auto bytesOf = [&sampleFormat](double seconds) {
         return static_cast<std::uint32_t>(
             pa_usec_to_bytes(static_cast<pa_usec_t>(seconds * PA_USEC_PER_SEC), &sampleFormat));

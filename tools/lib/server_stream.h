@@ -11,8 +11,12 @@
 // sink's own buffer included. Lower costs wakeups; 40 ms dropped out on
 // PipeWire.
 constexpr double serverLatencySeconds = 0.2;
-// How much the server asks for at a time.
-constexpr double serverRequestSeconds = 0.06;
+// How much the server asks for at a time. What is left of half the latency
+// after a request is the sink's own buffer, or on PipeWire the period of its
+// graph: 50 ms lets the graph run at its longest period, 2048 frames, as
+// pacat's stream lets it. At 60 ms it ran at 1024, and a 60 ms stall of the
+// server's thread lost a period of sound.
+constexpr double serverRequestSeconds = 0.05;
 
 // Connects to the server that the environment and the client configuration
 // name. Returns an empty string, or why it cannot, for a message.
