@@ -94,7 +94,7 @@ bool writeAll(const void* data, std::size_t count) {
 
 // Runs for every frame, so it is kept to a few instructions.
 [[gnu::always_inline]] inline void gather(const void* bytes, std::size_t count) {
-    if (bridge.gatheredBytes + count > bridge.gathered.size()) [[unlikely]] {
+    if (bridge.gatheredBytes + count > bridge.gathered.size()) {
         makeRoomFor(count);
     }
     unsigned char* end = bridge.gathered.data() + bridge.gatheredBytes;
@@ -238,15 +238,15 @@ int device::request(unsigned long code, int* value) {
 }
 
 ssize_t device::write(const void* bytes, size_t count) {
-    if (!bridge.started) [[unlikely]] {
+    if (!bridge.started) {
         start();
     }
-    if (bridge.failure != 0) [[unlikely]] {
+    if (bridge.failure != 0) {
         errno = bridge.failure;
         return -1;
     }
     gather(bytes, count);
-    if (bridge.gatheredBytes < bridge.gatherBytes) [[likely]] {
+    if (bridge.gatheredBytes < bridge.gatherBytes) {
         return static_cast<ssize_t>(count);
     }
     // All that a server asks for goes in one write, as each write wakes it;
