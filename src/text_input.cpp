@@ -122,15 +122,16 @@ constexpr int wordCharacters = sizeof(Word);
 constexpr int characterBits = 8;
 
 // How many characters of a word are digits before the first that is not.
-// (A byte above 0xf9 carries into the next one in the sum, which disturbs
-// only bytes after a non-digit.)
-int countLeadingDigits(Word characters) {
-    constexpr Word highNibbles = 0xf0f0f0f0f0f0f0f0;
-    constexpr Word digitHighNibbles = 0x3030303030303030;  // '0' to '9' are 0x30 to 0x39
-    constexpr Word pastNine = 0x0606060606060606;          // and 0x3a on have another high nibble after adding 6
-    const Word notDigit =
-        ((characters & highNibbles) ^ digitHighNibbles) | (((characters + pastNine) & highNibbles) ^ digitHighNibbles);
-    return notDigit == 0 ? wordCharacters : std::countr_zero(notDigit) / characterBits;
+// Taking '0' away sets the top bit of anything below it, and adding 0x46
+// sets it for anything above '9'; as neither borrows nor carries out of a
+// digit, the first byte that is not one is told exactly.
+std::ptrdiff_t countLeadingDigits(Word characters) {
+    constexpr Word zeros = 0x3030303030303030;
+    constexpr Word pastNine = 0x4646464646464646;  // '9' + 0x46 is 0x7f
+    constexpr Word tops = 0x8080808080808080;
+    const Word notDigit = ((characters - zeros) | (characters + pastNine)) & tops;
+    // Unsigned, the count needs no widening before it moves a pointer.
+    return notDigit == 0 ? wordCharacters : static_cast<unsigned>(std::countr_zero(notDigit)) / characterBits;
 }
 
 // Turns lanes that hold the values of two neighbouring groups of digits into
@@ -147,7 +148,7 @@ Word combineNeighbours(Word lanes) {
 // The value of the first `count` (1 to 7) characters of a word, all digits:
 // they are moved to the top, zeros coming below them, and then pairs, fours
 // and the eight are combined.
-Word findValueOfLeadingDigits(Word characters, int count) {
+Word findValueOfLeadingDigits(Word characters, std::ptrdiff_t count) {
     const Word digits = characters << (characterBits * (wordCharacters - count));
     const Word pairs = combineNeighbours<8, 0x0f0f0f0f0f0f0f0f, 10>(digits);
     const Word fours = combineNeighbours<16, 0x00ff00ff00ff00ff, 100>(pairs);
@@ -166,7 +167,7 @@ inline const char* takeDigits(const char* from, const char* end, unsigned long l
     if (end - from >= wordCharacters) {
         Word characters = 0;
         std::memcpy(&characters, from, sizeof characters);
-        const int count = countLeadingDigits(characters);
+        const std::ptrdiff_t count = countLeadingDigits(characters);
         if (count < wordCharacters) {
             magnitude = count == 0 ? 0 : findValueOfLeadingDigits(characters, count);
             return from + count;
