@@ -124,7 +124,8 @@ std::string openServerStream(const WavFormat& format, const std::string& name, b
     }
     // What the server holds is a time, whatever the format: the sink's buffer
     // and the stream's together, as a live client asks for it; and it asks
-    // for more each 50 ms rather than its 20, for fewer wakeups here.
+    // for more each serverRequestSeconds rather than its own 20 ms, for fewer
+    // wakeups here.
     const auto bytesOf = [&sampleFormat](double seconds) {
         return static_cast<std::uint32_t>(
             pa_usec_to_bytes(static_cast<pa_usec_t>(seconds * PA_USEC_PER_SEC), &sampleFormat));
