@@ -45,8 +45,10 @@ for example in "$root"/examples/*.txt; do
     name=$(basename "$example" .txt)
     frames=$(header "$example" SAMPLES)
 
-    # Where /dev/dsp answers (here the fake driver), the stream goes to it.
-    LD_PRELOAD=$fake_driver FAKE_DSP_LOG=$work/$name.log "$tools/dspfeed-play" "$example" 2>"$name.said"
+    # Where /dev/dsp answers (here the fake driver), the stream goes to it,
+    # whole: the server tried first and not found has read none of it.
+    LD_PRELOAD=$fake_driver FAKE_DSP_LOG=$work/$name.log "$tools/dspfeed-play" "$example" 2>"$name.said" ||
+        fail "dspfeed-play $name: status $?, said $(cat "$name.said")"
     grep -q "through /dev/dsp" "$name.said" || fail "dspfeed-play $name chose: $(cat "$name.said")"
     writes=$(grep -c '^write' "$work/$name.log")
     [ "$writes" -eq "$frames" ] || fail "dspfeed-play $name: $writes writes for $frames frames"

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,9 +71,9 @@ int openQuiet() {
     return open("/dev/null", O_RDWR | O_CLOEXEC);
 }
 
-// A stream of no frames opens, configures and closes the device, playing
-// nothing: the bare player on /dev/dsp, or through the bridge on the server.
-bool deviceOpens(const ToolParts& parts, const std::vector<std::string>& settings) {
+// A stream of no frames opens, configures and closes /dev/dsp, playing
+// nothing.
+bool deviceOpens(const ToolParts& parts) {
     const std::string probe = formatStreamHeader(0, 16, 2, 44100);
     int pipe[2];
     if (pipe2(pipe, O_CLOEXEC) != 0) {
@@ -81,14 +82,10 @@ bool deviceOpens(const ToolParts& parts, const std::vector<std::string>& setting
     const bool written = writeAll(pipe[1], probe.data(), probe.size());
     close(pipe[1]);
     const int quiet = openQuiet();
-    const pid_t player = written ? startProcess({parts.player}, settings, pipe[0], quiet, quiet) : -1;
+    const pid_t player = written ? startProcess({parts.player}, {}, pipe[0], quiet, quiet) : -1;
     close(pipe[0]);
     close(quiet);
     return player > 0 && waitForProcess(player) == 0;
-}
-
-std::vector<std::string> serverSettings(const ToolParts& parts) {
-    return {"LD_PRELOAD=" + parts.bridge, std::string(bridgeFormatVariable) + "=server"};
 }
 
 bool alsaHasCard() {
@@ -97,9 +94,10 @@ bool alsaHasCard() {
     return isOnPath("aplay") && text.find_first_of("0123456789") != std::string::npos;
 }
 
-// The stream's length, read ahead from a regular file; a pipe cannot be read
-// twice. Returns the seconds, or -1 when they cannot be told.
-double lookAhead(const Stream& stream) {
+// The stream's length, read ahead from a regular file before any player
+// reads it; a pipe cannot be read twice. Returns the seconds, or -1 when
+// they cannot be told, and the line that tells them.
+double lookAhead(const Stream& stream, std::string& told) {
     struct stat status = {};
     const off_t offset = lseek(stream.input, 0, SEEK_CUR);
     if (fstat(stream.input, &status) != 0 || !S_ISREG(status.st_mode) || offset < 0) {
@@ -117,10 +115,19 @@ double lookAhead(const Stream& stream) {
         return -1;
     }
     const double seconds = static_cast<double>(values[0]) / values[3];
-    std::fprintf(stderr, "dspfeed-play: %s: %s of %d-bit, %s at %d Hz, %s\n", stream.name.c_str(),
-                 countOf(values[0], "frame").c_str(), values[1], countOf(values[2], "channel").c_str(), values[3],
-                 formatTime(seconds).c_str());
+    told = "dspfeed-play: " + stream.name + ": " + countOf(values[0], "frame") + " of " + std::to_string(values[1]) +
+           "-bit, " + countOf(values[2], "channel") + " at " + std::to_string(values[3]) + " Hz, " +
+           formatTime(seconds) + "\n";
     return seconds;
+}
+
+// Says which path plays the stream, and on a terminal its length.
+void announce(const Stream& stream, const std::string& via, const std::string& length) {
+    std::fprintf(stderr, "dspfeed-play: playing %s through %s\n%s", stream.name.c_str(),
+                 via == "oss"     ? "/dev/dsp"
+                 : via == "pulse" ? "the sound server"
+                                  : aplay().path,
+                 length.c_str());
 }
 
 // The progress line on a terminal, rewritten in place: never wider than the
@@ -263,17 +270,25 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
 }
 
 // The player plays on the server itself, through the bridge, which says on
-// a pipe what has been heard (on a terminal) and why the server failed.
-int playThroughServer(const ToolParts& parts, const Stream& stream, Progress& progress) {
+// a pipe that the server answered, what has been heard (on a terminal) and
+// why the server failed. Only trying, it plays if a server answers; if none
+// does, it returns nothing, and the stream is still unread.
+std::optional<int> playThroughServer(const ToolParts& parts, const Stream& stream, Progress& progress,
+                                     const std::string& length, bool trying) {
     int lines[2];
     if (pipe2(lines, O_CLOEXEC) != 0) {
         return exitPlayerFailed;
     }
-    std::vector<std::string> settings = serverSettings(parts);
-    settings.push_back(std::string(bridgeStreamNameVariable) + "=" + stream.title);
+    std::vector<std::string> settings = {"LD_PRELOAD=" + parts.bridge, std::string(bridgeFormatVariable) + "=server",
+                                         std::string(bridgeStreamNameVariable) + "=" + stream.title};
     const bool metered = isatty(2) != 0;
     if (metered) {
         settings.push_back(std::string(bridgeMeterVariable) + "=1");
+    }
+    if (trying) {
+        settings.push_back(std::string(bridgeTryVariable) + "=1");
+    } else {
+        announce(stream, "pulse", length);
     }
     const pid_t player = startProcess({parts.player}, settings, stream.input, lines[1]);
     close(lines[1]);
@@ -284,10 +299,14 @@ int playThroughServer(const ToolParts& parts, const Stream& stream, Progress& pr
     double heard = 0;
     Levels levels;
     bool shown = false;
+    bool connected = false;
     while (said != nullptr && player > 0 && getline(&text, &room, said) > 0) {
         std::string line = text;
         line.pop_back();
-        if (readHeardLine(line, heard, levels)) {
+        if (trying && isConnectedLine(line)) {
+            connected = true;
+            announce(stream, "pulse", length);
+        } else if (readHeardLine(line, heard, levels)) {
             showProgress(progress, heard, levels);
             shown = true;
         } else {
@@ -297,6 +316,9 @@ int playThroughServer(const ToolParts& parts, const Stream& stream, Progress& pr
     std::free(text);
     said != nullptr ? std::fclose(said) : close(lines[0]);
     const int status = player < 0 ? exitPlayerFailed : waitForProcess(player);
+    if (trying && !connected && status == bridgeNoServerStatus) {
+        return std::nullopt;
+    }
     if (shown) {
         endProgress(progress, heard, levels);
     }
@@ -353,28 +375,26 @@ int play(std::string via, const char* name) {
         return exitPlayerFailed;
     }
     stopOnSignals();
+    Progress progress;
+    std::string length;
+    progress.total = isatty(2) != 0 ? lookAhead(stream, length) : -1;
+    // A sound server is tried by playing on it: no other process asks first.
     const bool chosen = !via.empty();
-    if (!chosen) {
-        via = deviceOpens(parts, serverSettings(parts)) ? "pulse"
-              : deviceOpens(parts, {})                  ? "oss"
-              : alsaHasCard()                           ? "alsa"
-                                                        : "wav";
+    if (!chosen || via == "pulse") {
+        if (const std::optional<int> status = playThroughServer(parts, stream, progress, length, !chosen)) {
+            return *status;
+        }
+        via = deviceOpens(parts) ? "oss" : alsaHasCard() ? "alsa" : "wav";
     }
     if (via == "wav") {
         return renderIntoNewFile(parts, stream, chosen);
     }
-    std::fprintf(stderr, "dspfeed-play: playing %s through %s\n", stream.name.c_str(),
-                 via == "oss"     ? "/dev/dsp"
-                 : via == "pulse" ? "the sound server"
-                                  : aplay().path);
-    Progress progress;
-    progress.total = isatty(2) != 0 ? lookAhead(stream) : -1;
+    announce(stream, via, length);
     if (via == "oss") {
         const pid_t player = startProcess({parts.player}, {}, stream.input);
         return player < 0 ? exitPlayerFailed : waitForProcess(player);
     }
-    return via == "pulse" ? playThroughServer(parts, stream, progress)
-                          : playThroughClient(parts, stream, aplay(), progress);
+    return playThroughClient(parts, stream, aplay(), progress);
 }
 
 }  // namespace

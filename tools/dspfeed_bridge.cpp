@@ -64,8 +64,37 @@ struct Bridge {
     std::uint64_t inputBytes = 0;           // bytes of text the player has read
     bool liveInput = true;                  // the player's input may keep it waiting: it is no regular file
     std::unique_ptr<LevelTracker> meter;    // what the server was given, for the lines of what is heard
+    std::string unreachable;                // why the server could not be reached, for the open to tell
 };
 Bridge bridge;
+
+// The destination is read, and a server connected to, as the player starts,
+// before it reads any input (bridge_protocol.h).
+bool setUpAtStart() {
+    const char* chosen = std::getenv(bridgeFormatVariable);
+    const std::string destination = chosen != nullptr ? chosen : "";
+    bridge.destination = destination == "wav"      ? Destination::wav
+                         : destination == "server" ? Destination::server
+                                                   : Destination::line;
+    // Nothing the player starts, such as a server that libpulse spawns, is
+    // to load the bridge as well.
+    (void)unsetenv("LD_PRELOAD");
+    if (bridge.destination != Destination::server) {
+        return true;
+    }
+    bridge.unreachable = connectToServer();
+    if (std::getenv(bridgeTryVariable) != nullptr) {
+        if (!bridge.unreachable.empty()) {
+            _exit(bridgeNoServerStatus);
+        }
+        const std::string line = makeConnectedLine();
+        (void)realWrite(1, line.data(), line.size());
+    }
+    return true;
+}
+// Run as the library loads, after `bridge` above. Only running out of
+// memory could throw here, which nothing could recover from anyway.
+[[maybe_unused]] const bool setUp = setUpAtStart();  // NOLINT(cert-err58-cpp)
 
 WavFormat currentFormat() {
     return {bridge.format == AFMT_U8 ? 1 : 2, bridge.channels, bridge.rate};
@@ -184,23 +213,16 @@ bool handOver() {
 }  // namespace
 
 int device::open(const char* /*function*/, int /*flags*/) {
-    const char* chosen = std::getenv(bridgeFormatVariable);
-    const std::string destination = chosen != nullptr ? chosen : "";
-    bridge.destination = destination == "wav"      ? Destination::wav
-                         : destination == "server" ? Destination::server
-                                                   : Destination::line;
     // Raw sound on a terminal helps nobody.
     if (bridge.destination != Destination::server && isatty(1) != 0) {
         errno = ENOTTY;
         return -1;
     }
-    if (bridge.destination == Destination::server) {
-        if (const std::string error = connectToServer(); !error.empty()) {
-            const std::string line = makeFailedLine(error);
-            (void)realWrite(1, line.data(), line.size());
-            errno = EIO;
-            return -1;
-        }
+    if (bridge.destination == Destination::server && !bridge.unreachable.empty()) {
+        const std::string line = makeFailedLine(bridge.unreachable);
+        (void)realWrite(1, line.data(), line.size());
+        errno = EIO;
+        return -1;
     }
     struct stat input = {};
     bridge.liveInput = fstat(0, &input) != 0 || !S_ISREG(input.st_mode);

@@ -11,6 +11,7 @@ namespace {
 constexpr const char* formatWord = "dspfeed-pcm";
 constexpr const char* heardWord = "heard";
 constexpr const char* failedWord = "failed";
+constexpr const char* connectedWord = "connected";
 
 bool startsWithWord(const std::string& line, const char* word) {
     const std::size_t length = std::strlen(word);
@@ -61,6 +62,14 @@ bool readHeardLine(const std::string& line, double& seconds, Levels& levels) {
         levels.peaks.push_back(peak);
     }
     return true;
+}
+
+std::string makeConnectedLine() {
+    return std::string(connectedWord) + "\n";
+}
+
+bool isConnectedLine(const std::string& line) {
+    return line == connectedWord;
 }
 
 std::string makeFailedLine(const std::string& reason) {

@@ -6,6 +6,10 @@
 //   "server"         the sound goes to the sound server; only the lines of
 //                    what is heard (with DSPFEED_BRIDGE_METER set) and of a
 //                    failure come out
+// With DSPFEED_BRIDGE_TRY set as well, the bridge connects to the server as
+// the player starts, before it reads any input. A server that answers is
+// told by the connected line; one that does not ends the player at once,
+// with bridgeNoServerStatus, its input untouched for another way to play it.
 #pragma once
 
 #include <string>
@@ -16,7 +20,10 @@
 constexpr const char* bridgeFormatVariable = "DSPFEED_BRIDGE_FORMAT";
 constexpr const char* bridgeMeterVariable = "DSPFEED_BRIDGE_METER";
 constexpr const char* bridgeStreamNameVariable = "DSPFEED_BRIDGE_NAME";
+constexpr const char* bridgeTryVariable = "DSPFEED_BRIDGE_TRY";
 constexpr double bridgeMeterSeconds = 0.25;
+// Not a status the player ends with (0, 254 or 255).
+constexpr int bridgeNoServerStatus = 3;
 
 // "dspfeed-pcm FORMAT RATE CHANNELS", FORMAT being u8 or s16le.
 std::string makeFormatLine(const WavFormat& format);
@@ -26,6 +33,10 @@ bool readFormatLine(const std::string& line, WavFormat& format);
 // heard since the last such line (FULL is 1 when a sample was at full scale).
 std::string makeHeardLine(double seconds, const Levels& levels);
 bool readHeardLine(const std::string& line, double& seconds, Levels& levels);
+
+// "connected": the server answered, and the sound will go to it.
+std::string makeConnectedLine();
+bool isConnectedLine(const std::string& line);
 
 // "failed REASON": the server failed the stream, for the tool to say why.
 std::string makeFailedLine(const std::string& reason);
