@@ -299,12 +299,10 @@ std::optional<int> playThroughServer(const ToolParts& parts, const Stream& strea
     double heard = 0;
     Levels levels;
     bool shown = false;
-    bool connected = false;
     while (said != nullptr && player > 0 && getline(&text, &room, said) > 0) {
         std::string line = text;
         line.pop_back();
         if (trying && isConnectedLine(line)) {
-            connected = true;
             announce(stream, "pulse", length);
         } else if (readHeardLine(line, heard, levels)) {
             showProgress(progress, heard, levels);
@@ -316,7 +314,8 @@ std::optional<int> playThroughServer(const ToolParts& parts, const Stream& strea
     std::free(text);
     said != nullptr ? std::fclose(said) : close(lines[0]);
     const int status = player < 0 ? exitPlayerFailed : waitForProcess(player);
-    if (trying && !connected && status == bridgeNoServerStatus) {
+    // Only a bridge that found no server ends the player with this status.
+    if (trying && status == bridgeNoServerStatus) {
         return std::nullopt;
     }
     if (shown) {
