@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <iostream>
 #include <limits>
 
@@ -25,6 +26,26 @@ bool isDigit(int character) {
     return character >= '0' && character <= '9';
 }
 
+// The character at the stream buffer's position, or past it, or EOF. A read
+// of the input that fails (a folder given as input, a failing disk) ends the
+// input there, as its end does: the library's file buffer tells of it by
+// throwing, which would otherwise abort the player.
+int peekCharacter(std::streambuf& buffer) {
+    try {
+        return buffer.sgetc();
+    } catch (const std::exception&) {
+        return EOF;
+    }
+}
+
+int advanceCharacter(std::streambuf& buffer) {
+    try {
+        return buffer.snextc();
+    } catch (const std::exception&) {
+        return EOF;
+    }
+}
+
 // Skips whitespace as a formatted extraction does before its token. Returns
 // the first character of the token, or EOF after setting eofbit and failbit;
 // a stream that is not good fails at once and consumes nothing.
@@ -34,9 +55,9 @@ int skipToToken(std::istream& input) {
         return EOF;
     }
     std::streambuf& buffer = *input.rdbuf();
-    int character = buffer.sgetc();
+    int character = peekCharacter(buffer);
     while (character != EOF && isSpace(character)) {
-        character = buffer.snextc();
+        character = advanceCharacter(buffer);
     }
     if (character == EOF) {
         input.setstate(std::ios::eofbit | std::ios::failbit);
@@ -93,7 +114,7 @@ template <typename Number>
     std::streambuf& buffer = *input.rdbuf();
     const bool negative = character == '-';
     if (negative || character == '+') {
-        character = buffer.snextc();
+        character = advanceCharacter(buffer);
     }
     const unsigned long long largest = findLargest<Number>(negative);
     unsigned long long magnitude = 0;
@@ -106,7 +127,7 @@ template <typename Number>
             magnitude = (magnitude * decimalBase) + static_cast<unsigned>(character - '0');
             outOfRange = magnitude > largest;
         }
-        character = buffer.snextc();
+        character = advanceCharacter(buffer);
     }
     std::ios::iostate state = storeNumber(value, negative, anyDigit, outOfRange, magnitude);
     if (character == EOF) {
@@ -274,7 +295,7 @@ std::string readWord(std::istream& input) {
         if (word.size() < longestWord) {
             word += static_cast<char>(character);
         }
-        character = buffer.snextc();
+        character = advanceCharacter(buffer);
     }
     if (character == EOF && !word.empty()) {
         input.setstate(std::ios::eofbit);

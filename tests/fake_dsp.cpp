@@ -10,11 +10,15 @@
 //   FAKE_DSP_WRITES    comma-separated, one entry per write in turn: a number N
 //                      accepts at most N bytes, "eintr" and "fail" return -1
 //                      with EINTR or EIO; later writes accept everything
+//   FAKE_DSP_INPUT_FAILS_AFTER
+//                      a number N: reads of standard input fail with EIO
+//                      once N bytes of it have been read, as a failing disk's
 // The descriptor is one of /dev/null; written bytes go nowhere but the log,
 // and with neither a log nor a write script a write costs next to nothing.
 #include <linux/soundcard.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +34,8 @@ int writeCount = 0;
 // Read once: a run's script does not change while it plays.
 const char* const logPath = std::getenv("FAKE_DSP_LOG");
 const char* const writeScript = std::getenv("FAKE_DSP_WRITES");
+const char* const inputFailsAfter = std::getenv("FAKE_DSP_INPUT_FAILS_AFTER");
+std::size_t inputRead = 0;
 
 void logLine(const std::string& line) {
     if (logPath == nullptr) {
@@ -153,6 +159,21 @@ ssize_t device::write(const void* bytes, size_t count) {
 void device::close() {
     logLine("close");
     fakeDescriptor = -1;
+}
+
+extern "C" DEVICE_EXPORT ssize_t read(int descriptor, void* bytes, size_t count) {
+    static auto* real = findReal<ssize_t(int, void*, size_t)>("read");
+    if (descriptor != 0 || inputFailsAfter == nullptr) {
+        return real(descriptor, bytes, count);
+    }
+    const std::size_t limit = std::strtoull(inputFailsAfter, nullptr, 10);
+    if (inputRead >= limit) {
+        errno = EIO;
+        return -1;
+    }
+    const ssize_t got = real(descriptor, bytes, std::min(count, limit - inputRead));
+    inputRead += got > 0 ? static_cast<std::size_t>(got) : 0;
+    return got;
 }
 
 bool device::owns(int descriptor) {

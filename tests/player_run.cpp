@@ -68,7 +68,7 @@ PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup) {
 
     const pid_t child = fork();
     if (child == 0) {
-        dup2(open(inputPath.c_str(), O_RDONLY), 0);
+        dup2(open(setup.inputIsFolder ? directory.c_str() : inputPath.c_str(), O_RDONLY), 0);
         dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
         for (const int descriptor : setup.closedDescriptors) {

@@ -21,6 +21,7 @@ struct PlayerSetup {
     bool fakeDevice = true;              // false runs the player against the real system
     bool bridge = false;                 // the sound bridge in the fake driver's place
     std::vector<int> closedDescriptors;  // standard descriptors the player starts without
+    bool inputIsFolder = false;          // standard input a folder, which no read can take
     std::string program;                 // another program to run in the player's place
 };
 

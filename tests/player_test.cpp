@@ -94,6 +94,10 @@ const PlayerCase headerCases[] = {
     {"FlagKeyRunTogetherWithValue", "SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 2 SAMPLERATE: 8000 NORMALIZED:TRUE\n", {}, 254, "Error, expected \"NORMALIZED\"\n", ""},
     {"HeaderErrorWithoutAnyDevice", "samples: 1\n", {.fakeDevice = false}, 254, "Error, expected SAMPLES\n", ""},
     {"StandardInputClosed", twoStereoFrames, {.closedDescriptors = {0}}, 254, "Error, expected SAMPLES\n", ""},
+    // A read that fails ends the input where it fails.
+    {"InputIsAFolder", twoStereoFrames, {.inputIsFolder = true}, 254, "Error, expected SAMPLES\n", ""},
+    {"ReadFailsInsideAKey", twoStereoFrames, {.driver = {"FAKE_DSP_INPUT_FAILS_AFTER=20"}}, 254,
+     "Error, expected BITSPERSAMPLE\n", ""},
 };
 
 // Headers that read alike however they are laid out.
@@ -210,6 +214,8 @@ const PlayerCase streamingCases[] = {
     {"ValueBelowSixteenBits", stream(2, 16, 1, 8000, "-32769 1\n"), {}, 0, broken, granted(16, 1, 8000) + closed},
     {"ValueNotANumber", stream(2, 16, 2, 8000, "1 2 x 4\n"), {}, 0, broken,
      granted(16, 2, 8000) + written("01 00 02 00") + closed},
+    {"ReadFailsAfterTheFirstFrame", twoStereoFrames, {.driver = {"FAKE_DSP_INPUT_FAILS_AFTER=82"}}, 0, broken,
+     granted(16, 2, 44100) + written("01 00 fe ff") + closed},
     {"MoreValuesThanFrames", stream(1, 16, 1, 8000, "7 8 9 junk\n"), {}, 0, "",
      granted(16, 1, 8000) + written("07 00") + closed},
     {"FailedWriteStopsThePlayer", stream(3, 16, 1, 8000, "1 2 3\n"), {.driver = {"FAKE_DSP_WRITES=,fail"}}, 255,

@@ -20,6 +20,16 @@ volatile pid_t children[mostChildren];
 char unfinishedFile[PATH_MAX];
 volatile sig_atomic_t lineOpen = 0;
 
+bool isIgnored(int signal) {
+    struct sigaction current = {};
+    return sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
+// Read before main, before the tool changes anything: what the tool was
+// started with ignoring (nohup ignores SIGHUP, a script's background job
+// SIGINT) stays ignored, in the tool and in what it starts.
+const bool pipeIgnoredAtStart = isIgnored(SIGPIPE);
+
 // Whether a child has yet to end; one that has ended is reaped.
 bool isRunning(pid_t child) {
     return child > 0 && waitpid(child, nullptr, WNOHANG) == 0;
@@ -85,9 +95,15 @@ void stopOnSignals() {
         sigaddset(&action.sa_mask, signal);
     }
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(signal, &action, nullptr);
+        if (!isIgnored(signal)) {
+            sigaction(signal, &action, nullptr);
+        }
     }
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool wasPipeIgnoredAtStart() {
+    return pipeIgnoredAtStart;
 }
 
 void endLineOnSignal(bool open) {

@@ -8,8 +8,13 @@
 
 // From now on SIGINT, SIGTERM and SIGHUP pass to every child still running,
 // remove the file named by removeOnSignal, and then end the tool by the same
-// signal, which a shell reports as 130, 143 and 129.
+// signal, which a shell reports as 130, 143 and 129. One the tool was started
+// ignoring stays ignored, in the tool and in its children. SIGPIPE is
+// ignored, so that a reader that went away is a failed write.
 void stopOnSignals();
+// Whether the tool was started ignoring SIGPIPE: its children are then too,
+// and otherwise start with it at its default.
+bool wasPipeIgnoredAtStart();
 // The unfinished file a signal removes; empty for none.
 void removeOnSignal(const std::string& path);
 // Whether a line on standard error is unfinished (a progress line), which a

@@ -61,12 +61,15 @@ pid_t startProcess(std::vector<std::string> arguments, const std::vector<std::st
     if (error >= 0) {
         posix_spawn_file_actions_adddup2(&actions, error, 2);
     }
-    // The tool ignores SIGPIPE to see failed writes; its children do not.
+    // The tool ignores SIGPIPE to see failed writes; its children do not,
+    // unless the tool was started ignoring it.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
+    if (!wasPipeIgnoredAtStart()) {
+        sigaddset(&defaults, SIGPIPE);
+    }
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t child = -1;
