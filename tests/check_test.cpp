@@ -82,11 +82,11 @@ INSTANTIATE_TEST_SUITE_P(Wording, CheckReportTest, testing::ValuesIn(reportCases
 
 TEST(CheckUsage, UnreadableFileAndBadOption) {
     const PlayerRun missing = runChecker("", {"/nonexistent/stream.txt"});
-    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.status, 3);
     EXPECT_EQ(missing.err, "dspfeed-check: cannot read /nonexistent/stream.txt: No such file or directory\n");
     const PlayerRun option = runChecker("", {"--verbose"});
     EXPECT_EQ(option.status, 2);
-    EXPECT_EQ(option.err, "usage: dspfeed-check [--json] [--] [STREAM.txt | -]\n");
+    EXPECT_EQ(option.err, "dspfeed-check: unknown option '--verbose'\nusage: dspfeed-check [--json] [--] [STREAM.txt | -]\n");
 }
 
 // Valid streams that the mutations start from.

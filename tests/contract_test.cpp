@@ -1,8 +1,11 @@
-// The player's contract against the man pages: each message and status is there for each program that passes it on.
+// The player's contract and the tools' statuses against the man pages: each message there, and exactly the statuses a program ends with.
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -10,6 +13,7 @@
 
 #include "player_contract.h"
 #include "text_input.h"
+#include "tool_statuses.h"
 
 namespace {
 
@@ -28,13 +32,24 @@ std::string readManPage(const std::string& program) {
 }
 
 // What the page must hold: each message the program prints or passes on,
-// and each status ".B N" under EXIT STATUS.
+// and under EXIT STATUS each status it ends with, as the shell sees it, and
+// no other.
 struct PageCase {
     const char* name;
     const char* program;
     std::vector<std::string> messages;
-    std::vector<int> statuses;
+    std::set<int> statuses;
 };
+
+// Stopped by a signal, a tool ends by it.
+const std::set<int> signalled = {exitBySignal + SIGINT, exitBySignal + SIGTERM, exitBySignal + SIGHUP};
+std::set<int> join(std::set<int> statuses, const std::set<int>& more) {
+    statuses.insert(more.begin(), more.end());
+    return statuses;
+}
+const std::set<int> playerStatuses = {shellStatusOf(exitPlayed), shellStatusOf(exitRejected),
+                                      shellStatusOf(exitDeviceFailed)};
+const std::set<int> fileToolStatuses = {exitDone, exitUsage, exitCannotRead, exitCannotWrite, exitPlayerFailed};
 
 const PageCase pageCases[] = {
     {"PlayerPage",
@@ -42,9 +57,12 @@ const PageCase pageCases[] = {
      {describeMissingKey(headerKeys[0], false), describeMissingKey(flagKey, true), openFailedMessage,
       formatRefusedMessage, channelsRefusedMessage, rateRefusedMessage, noFrameBufferMessage, brokenInputMessage,
       writeFailedMessage},
-     {exitPlayed, exitRejected, exitDeviceFailed}},
-    {"PlayPage", "dspfeed-play", {openFailedMessage, writeFailedMessage}, {exitPlayed, exitRejected, exitDeviceFailed}},
-    {"CheckPage", "dspfeed-check", {brokenInputMessage}, {}},
+     playerStatuses},
+    {"PlayPage", "dspfeed-play", {openFailedMessage, writeFailedMessage},
+     join(join(fileToolStatuses, playerStatuses), signalled)},
+    {"ToWavPage", "dspfeed2wav", {}, join(join(fileToolStatuses, playerStatuses), signalled)},
+    {"FromWavPage", "wav2dspfeed", {}, join(fileToolStatuses, signalled)},
+    {"CheckPage", "dspfeed-check", {brokenInputMessage}, join(fileToolStatuses, {exitFindings})},
 };
 
 void PrintTo(const PageCase& row, std::ostream* out) {
@@ -61,11 +79,18 @@ TEST_P(ManPageTest, NamesEveryMessageAndStatus) {
     }
     const std::size_t section = page.find(".SH EXIT STATUS");
     ASSERT_NE(section, std::string::npos);
-    const std::string statuses = page.substr(section);
-    for (const int status : GetParam().statuses) {
-        const std::string entry = ".B " + std::to_string(shellStatusOf(status)) + "\n";
-        EXPECT_NE(statuses.find(entry), std::string::npos) << entry;
+    const std::string statuses = page.substr(section, page.find(".SH ", section + 1) - section);
+    // Each entry is a line ".B N", or ".BR N ", " M ..." for several.
+    std::set<int> listed;
+    const std::regex entry(R"(\n\.BR? ([0-9][0-9", ]*)\n)");
+    const std::regex number("[0-9]+");
+    for (std::sregex_iterator line(statuses.begin(), statuses.end(), entry), end; line != end; ++line) {
+        const std::string numbers = (*line)[1];
+        for (std::sregex_iterator found(numbers.begin(), numbers.end(), number); found != end; ++found) {
+            listed.insert(std::stoi(found->str()));
+        }
     }
+    EXPECT_EQ(listed, GetParam().statuses);
 }
 
 INSTANTIATE_TEST_SUITE_P(Contract, ManPageTest, testing::ValuesIn(pageCases),

@@ -155,28 +155,30 @@ ln -s s.txt link.wav
 mknod full c 1 7
 expect "a failed render keeps the file it was to replace" 254 "Error, expected BITSPERSAMPLE" \
     "$tools/dspfeed2wav" bad.txt keep.wav
-expect "the output is the input, through a link" 2 "dspfeed2wav: cannot write link.wav: it is the input" \
+expect "the output is the input, through a link" 4 "dspfeed2wav: cannot write link.wav: it is the input" \
     "$tools/dspfeed2wav" s.txt link.wav
 cmp -s s.txt "$root/examples/fifth-48k-s16-stereo.txt" && [ "$(cat keep.wav)" = old ] || fail "an input or output changed"
-expect "a terminal as the output" 2 "dspfeed2wav: cannot write standard output: it is a terminal" \
+expect "a terminal as the output" 4 "dspfeed2wav: cannot write standard output: it is a terminal" \
     bash -c 'script -qec "$0 s.txt -" /dev/null </dev/null | tr -d "\r" >&2; exit ${PIPESTATUS[0]}' "$tools/dspfeed2wav"
-expect "a device that is full" 255 "dspfeed2wav: cannot write full: No space left on device" \
+expect "a device that is full" 4 "dspfeed2wav: cannot write full: No space left on device" \
     "$tools/dspfeed2wav" s.txt full
 # A small disk of its own needs a mount namespace, which a plain chroot lacks.
 mkdir disk
 if namespace=$(unshare -m true 2>&1); then
-    expect "a disk that fills" 255 "dspfeed2wav: cannot write disk/out.wav: No space left on device" \
+    expect "a disk that fills" 4 "dspfeed2wav: cannot write disk/out.wav: No space left on device" \
         unshare -m sh -c 'mount -t tmpfs -o size=16k tmpfs disk && "$0" s.txt disk/out.wav; status=$?
             [ -z "$(ls -A disk)" ] || echo "left on the disk: $(ls -A disk)"; exit $status' "$tools/dspfeed2wav"
 else
     echo "skipped: a disk that fills: no mount namespace here ($namespace)"
 fi
-expect "a report that cannot be written" 2 "dspfeed-check: cannot write the report: No space left on device" \
+expect "a report that cannot be written" 4 "dspfeed-check: cannot write the report: No space left on device" \
     sh -c '"$0" --json s.txt >full' "$tools/dspfeed-check"
-expect "a missing stream" 2 "dspfeed2wav: cannot read missing.txt: No such file or directory" \
+expect "a missing stream" 3 "dspfeed2wav: cannot read missing.txt: No such file or directory" \
     "$tools/dspfeed2wav" missing.txt out.wav
-expect "a reader that goes away" 255 "dspfeed2wav: cannot write standard output: Broken pipe" \
+expect "a reader that goes away" 4 "dspfeed2wav: cannot write standard output: Broken pipe" \
     bash -c '"$0" s.txt - | head -c 100 >/dev/null; exit ${PIPESTATUS[0]}' "$tools/dspfeed2wav"
+# The tool knows why its output failed, so the player's failed write is not told.
+! grep -q "Error writing to /dev/dsp" said || fail "a reader that goes away: the player's message too: $(cat said)"
 only bad.txt disk full keep.wav link.wav s.txt said
 
 # Signals end every process of a run and leave no file.
@@ -184,7 +186,8 @@ mkfifo live
 for signal in INT TERM HUP; do
     { head -c 100000 s.txt; exec sleep 5; } >live &
     writer=$!
-    "$tools/dspfeed2wav" - out.wav <live 2>/dev/null &
+    # Started as from a terminal: a script's background job ignores SIGINT.
+    env --default-signal=INT "$tools/dspfeed2wav" - out.wav <live 2>/dev/null &
     tool=$!
     sleep 0.5
     children=$(pgrep -P "$tool")
@@ -197,6 +200,22 @@ for signal in INT TERM HUP; do
     only bad.txt disk full keep.wav link.wav live s.txt said
     echo "ok SIG$signal during a render: status $status, no process and no file left"
 done
+# A signal the tool was started ignoring (nohup's SIGHUP, the SIGINT of a
+# script's background job) stays ignored by it and by its player: the render
+# goes on through both and is whole.
+{ head -c 100000 s.txt; sleep 1; tail -c +100001 s.txt; } >live &
+(trap '' INT && exec nohup "$tools/dspfeed2wav" - nohup.wav <live >/dev/null 2>&1) &
+tool=$!
+sleep 0.5
+children=$(pgrep -P "$tool")
+kill -HUP "$tool" $children && kill -INT "$tool" $children
+status=0
+wait "$tool" || status=$?
+"$tools/dspfeed2wav" s.txt whole.wav
+[ "$status" -eq 0 ] && [ -n "$children" ] && cmp -s nohup.wav whole.wav ||
+    fail "SIGHUP and SIGINT ignored at start: status $status, children $children"
+rm nohup.wav whole.wav
+echo "ok SIGHUP under nohup and SIGINT ignored, to the tool and its player: status 0, the file whole"
 # A player that dies alone (at the hands of the OOM killer, say) fails the
 # render, and the file it was to replace is kept.
 { head -c 100000 s.txt; exec sleep 5; } >live &
@@ -234,7 +253,7 @@ echo "ok dspfeed-play --via wav, then with no sound at all: s-1.wav and s-2.wav 
 # without RENAME_NOREPLACE still never has a file replaced.
 for fault in "fsync Input/output error" "rename Invalid cross-device link" "close Input/output error" \
     "write:50000 No space left on device"; do
-    expect "a failing ${fault%% *}" 255 "dspfeed2wav: cannot write keep.wav: ${fault#* }" \
+    expect "a failing ${fault%% *}" 4 "dspfeed2wav: cannot write keep.wav: ${fault#* }" \
         env LD_PRELOAD="$file_faults" FILE_FAULT="${fault%% *}" "$tools/dspfeed2wav" s.txt keep.wav
     [ "$(cat keep.wav)" = old ] && [ -z "$(ls -A | grep '^\.')" ] || fail "a failing ${fault%% *}: $(ls -A)"
 done
@@ -270,18 +289,18 @@ expect "floating-point samples" 0 "wav2dspfeed: clipped 2 samples beyond full sc
 # The same header with a rate of 0, and one whose data, sparse, is more frames
 # than a stream can say.
 printf 'RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\0\0\0\0\0\0\0\0\x01\0\x08\0data\0\0\0\0' >rate0.wav
-expect "a WAV file of rate 0" 1 "wav2dspfeed: cannot read rate0.wav: its header gives no valid sample rate" \
+expect "a WAV file of rate 0" 3 "wav2dspfeed: cannot read rate0.wav: its header gives no valid sample rate" \
     "$wav2dspfeed" rate0.wav
 printf 'RIFF\xfc\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\xd8\xff\xff\xff' >huge.wav
 truncate -s 4294967300 huge.wav
-expect "a WAV file longer than a stream" 1 \
+expect "a WAV file longer than a stream" 3 \
     "wav2dspfeed: cannot read huge.wav: 4294967256 frames, more than a stream can hold (2147483647)" \
     "$wav2dspfeed" huge.wav huge.txt
 [ ! -e huge.txt ] || fail "a stream was written for huge.wav"
 # The most a stream can say is not refused: only /dev/full stops it.
 printf 'RIFF\x24\0\0\x80WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\xff\xff\xff\x7f' >most.wav
 truncate -s $((44 + 2147483647 + 1)) most.wav
-expect "a WAV file of 2147483647 frames" 1 "wav2dspfeed: cannot write standard output: No space left on device" \
+expect "a WAV file of 2147483647 frames" 4 "wav2dspfeed: cannot write standard output: No space left on device" \
     sh -c '"$0" most.wav >/dev/full' "$wav2dspfeed"
 rm most.wav
 
@@ -312,13 +331,13 @@ done
 echo "ok FLAC, GSM, ADPCM, Ogg and MP3 from a pipe: the file's conversion, the fact chunk's count"
 # A file cut short says so, from a file and from a pipe, and writes nothing.
 head -c 10000 speech.wav >cut.wav
-expect "a WAV file cut short" 1 "wav2dspfeed: cannot read cut.wav: it ended after 4978 of the 9876 frames its header gives" \
+expect "a WAV file cut short" 3 "wav2dspfeed: cannot read cut.wav: it ended after 4978 of the 9876 frames its header gives" \
     "$wav2dspfeed" cut.wav cut.txt
-expect "a WAV file cut short, from a pipe" 1 \
+expect "a WAV file cut short, from a pipe" 3 \
     "wav2dspfeed: cannot read standard input: it ended after 4978 of the 9876 frames its header gives" \
     sh -c 'cat cut.wav | "$0" - cut.txt' "$wav2dspfeed"
 [ ! -e cut.txt ] || fail "a stream was written of cut.wav"
-expect "a pipe with no room for its copy" 1 \
+expect "a pipe with no room for its copy" 3 \
     "wav2dspfeed: cannot read standard input: cannot copy it into TMPDIR (missing): No such file or directory" \
     sh -c 'cat speech.flac | TMPDIR=missing "$0" - cut.txt' "$wav2dspfeed"
 # Odd data in a WAV file is followed by the pad byte RIFF asks for.
@@ -355,6 +374,29 @@ strace -f -q -e trace=write -o writes.log env LD_PRELOAD="$DSPFEED_BRIDGE_LIBRAR
 largest=$(sed -n 's/.* write([013-9][0-9]*, .*) = \([0-9]*\)$/\1/p' writes.log | sort -n | tail -n 1)
 [ "${largest:-0}" -gt 0 ] && [ "$largest" -le 160 ] || fail "the bridge handed over $largest bytes at once"
 echo "ok the bridge at 8 kHz mono: at most $largest bytes, 20 ms, handed over at once"
+
+# A wrong command line names what is wrong, then gives the usage line;
+# options may be written as --name=value.
+while IFS='|' read -r words said; do
+    status=0
+    eval "\"\$tools/\"$words" 2>said || status=$?
+    [ "$status" = 2 ] && [ "$(head -n 1 said)" = "$said" ] && [ "$(tail -n 1 said | cut -c 1-7)" = "usage: " ] ||
+        fail "$words: status $status, said $(cat said)"
+done <<'CASES'
+dspfeed-play -h s.txt|dspfeed-play: unknown option '-h'
+dspfeed-play --via=x s.txt|dspfeed-play: --via takes oss, pulse, alsa or wav, not 'x'
+dspfeed-play --via|dspfeed-play: option '--via' needs a value
+dspfeed-play s.txt t.txt|dspfeed-play: 't.txt' is one name too many
+dspfeed-check --json=yes s.txt|dspfeed-check: option '--json' takes no value
+dspfeed2wav s.txt|dspfeed2wav: an output is needed
+dspfeed2wav s.txt -x|dspfeed2wav: unknown option '-x' (a name that starts with '-' goes after '--')
+CASES
+expect "--via=wav" 0 "dspfeed-play: wrote s-4.wav" "$tools/dspfeed-play" --via=wav s.txt
+expect "a wrong DSPFEED" 255 "dspfeed-play: DSPFEED names $work/none, which is missing" \
+    env DSPFEED="$work/none" "$tools/dspfeed-play" s.txt
+expect "a wrong DSPFEED_BRIDGE_LIBRARY" 255 "dspfeed2wav: DSPFEED_BRIDGE_LIBRARY names none.so, which is missing" \
+    env DSPFEED_BRIDGE_LIBRARY=none.so "$tools/dspfeed2wav" s.txt out.wav
+echo "ok a wrong command line: what is wrong, then the usage line, status 2"
 
 # --help and --version answer on standard output, before any other word.
 for tool in dspfeed-play dspfeed-check dspfeed2wav wav2dspfeed; do

@@ -28,10 +28,6 @@
 
 namespace {
 
-constexpr int exitClean = 0;
-constexpr int exitProblem = 1;
-constexpr int exitUnreadable = 2;
-
 // Channels past this many share one peak in the notes.
 constexpr std::int64_t channelsWithOwnPeak = 64;
 
@@ -193,10 +189,10 @@ void checkBody(Check& check) {
     }
     describeLevels(check, levels, eightBit);
     if (read < values) {
-        report.player = {read / channels, brokenInputMessage, playerPlayed};
+        report.player = {read / channels, brokenInputMessage, exitDone};
         return;
     }
-    report.player = {frames, "", playerPlayed};
+    report.player = {frames, "", exitDone};
     const Place rest = check.placeNextToken();
     if (const std::string token = check.window.tokenAt(rest.offset, longestShown + 1); !token.empty()) {
         check.find(rest, false, "data after the last frame, starting " + quoteToken(token));
@@ -229,7 +225,7 @@ bool checkHeader(Check& check) {
         const Place keyAt = check.placeNextToken();
         if (const std::string word = readWord(check.input); !isKeyToken(word, key)) {
             check.find(keyAt, true, describeKeyMismatch(word, key));
-            report.player = {0, describeMissingKey(key, false), playerRejected};
+            report.player = {0, describeMissingKey(key, false), exitPlayerRejected};
             return false;
         }
         valueAt[field] = check.placeNextToken();
@@ -241,7 +237,7 @@ bool checkHeader(Check& check) {
                     describeFailedNumber(check, valueAt[field], check.window.offset(), "-2147483648..2147483647"));
             // The player blames the next key, which a failed stream cannot read.
             const bool nextIsFlag = field + 1 == numericKeyCount;
-            report.player = {0, describeMissingKey(headerKeys[field + 1], nextIsFlag), playerRejected};
+            report.player = {0, describeMissingKey(headerKeys[field + 1], nextIsFlag), exitPlayerRejected};
             return false;
         }
         report.values[field] = value;
@@ -249,7 +245,7 @@ bool checkHeader(Check& check) {
     const Place keyAt = check.placeNextToken();
     if (const std::string word = readWord(check.input); !isKeyToken(word, flagKey)) {
         check.find(keyAt, true, describeKeyMismatch(word, flagKey));
-        report.player = {0, describeMissingKey(flagKey, true), playerRejected};
+        report.player = {0, describeMissingKey(flagKey, true), exitPlayerRejected};
         return false;
     }
     const Place flagAt = check.placeNextToken();
@@ -271,7 +267,7 @@ bool checkHeader(Check& check) {
         }
     }
     if (refusal != nullptr) {
-        report.player = {0, refusal, playerRejected};
+        report.player = {0, refusal, exitPlayerRejected};
         return false;
     }
     return true;
@@ -288,38 +284,28 @@ void checkStream(Check& check) {
 
 constexpr const char* usageLine = "usage: dspfeed-check [--json] [--] [STREAM.txt | -]\n";
 
-int usage() {
-    std::fputs(usageLine, stderr);
-    return exitUnreadable;
-}
-
 int checkAndReport(const std::string& path, bool json) {
     // A report that cannot be written must not pass for a verdict.
     if (fcntl(1, F_GETFD) < 0) {
-        std::fprintf(stderr, "dspfeed-check: cannot write the report: %s\n", std::strerror(errno));
-        return exitUnreadable;
+        return failWriting("dspfeed-check", "the report", std::strerror(errno));
     }
     struct stat status = {};
     const int descriptor = openInput(path, status);
     if (descriptor < 0) {
-        std::fprintf(stderr, "dspfeed-check: cannot read %s: %s\n", makeShowable(path).c_str(), std::strerror(errno));
-        return exitUnreadable;
+        return failReading("dspfeed-check", makeShowable(nameInput(path)), std::strerror(errno));
     }
     Check check(descriptor);
     checkStream(check);
     if (check.window.error() != 0) {
-        std::fprintf(stderr, "dspfeed-check: cannot read %s: %s\n", makeShowable(path).c_str(),
-                     std::strerror(check.window.error()));
-        return exitUnreadable;
+        return failReading("dspfeed-check", makeShowable(nameInput(path)), std::strerror(check.window.error()));
     }
     const Report& report = check.report;
     const std::string text = formatReport(report, path == "-" ? "<stdin>" : makeShowable(path), json);
     if (!writeAll(1, text.data(), text.size())) {
-        std::fprintf(stderr, "dspfeed-check: cannot write the report: %s\n", std::strerror(errno));
-        return exitUnreadable;
+        return failWriting("dspfeed-check", "the report", std::strerror(errno));
     }
     const bool clean = report.findings.empty() && report.player.message.empty();
-    return clean ? exitClean : exitProblem;
+    return clean ? exitDone : exitFindings;
 }
 
 }  // namespace
@@ -333,9 +319,9 @@ int main(int argc, char** argv) {
     }
     std::vector<Option> options = {Option("--json")};
     std::vector<std::string> names;
-    if (!readArguments(argc, argv, options, names) || names.size() > 1) {
-        return usage();
+    if (const std::string problem = readArguments(argc, argv, options, names, 1); !problem.empty()) {
+        return failUsage(usageLine, problem);
     }
     const std::string path = names.empty() ? "-" : names[0];
-    return runGuarded("dspfeed-check", exitUnreadable, [&] { return checkAndReport(path, options[0].given); });
+    return runGuarded("dspfeed-check", exitPlayerFailed, [&] { return checkAndReport(path, options[0].given); });
 }

@@ -62,11 +62,6 @@ struct Stream {
     int input = 0;
 };
 
-int usage() {
-    std::fputs(usageLine, stderr);
-    return exitUsage;
-}
-
 int openQuiet() {
     return open("/dev/null", O_RDWR | O_CLOEXEC);
 }
@@ -333,8 +328,7 @@ int renderIntoNewFile(const ToolParts& parts, const Stream& stream, bool chosen)
                  stream.name.c_str());
     OutputFile output;
     if (const std::string error = openNewOutput(stream.title, ".wav", output); !error.empty()) {
-        std::fprintf(stderr, "dspfeed-play: cannot write %s: %s\n", output.name.c_str(), error.c_str());
-        return exitPlayerFailed;
+        return failWriting("dspfeed-play", output.name, error);
     }
     const int status = renderWav("dspfeed-play", parts, stream.input, output);
     if (status == 0) {
@@ -345,9 +339,8 @@ int renderIntoNewFile(const ToolParts& parts, const Stream& stream, bool chosen)
 
 // Opens the stream named on the command line, or standard input for "-".
 bool openStream(const char* name, Stream& stream) {
-    stream.name = name;
-    if (stream.name == "-") {
-        stream.name = "standard input";
+    stream.name = nameInput(name);
+    if (std::strcmp(name, "-") == 0) {
         stream.title = "stdin";
         return true;
     }
@@ -358,7 +351,7 @@ bool openStream(const char* name, Stream& stream) {
     struct stat status = {};
     stream.input = openInput(stream.name, status);
     if (stream.input < 0) {
-        std::fprintf(stderr, "dspfeed-play: cannot read %s: %s\n", stream.name.c_str(), std::strerror(errno));
+        failReading("dspfeed-play", stream.name, std::strerror(errno));
         return false;
     }
     return true;
@@ -367,7 +360,7 @@ bool openStream(const char* name, Stream& stream) {
 int play(std::string via, const char* name) {
     Stream stream;
     if (!openStream(name, stream)) {
-        return exitUsage;
+        return exitCannotRead;
     }
     ToolParts parts;
     if (!findToolParts("dspfeed-play", parts)) {
@@ -408,9 +401,11 @@ int main(int argc, char** argv) {
     std::vector<Option> options = {Option("--via", true)};
     std::vector<std::string> names;
     const std::string& via = options[0].value;
-    if (!readArguments(argc, argv, options, names) || names.size() > 1 ||
-        (options[0].given && via != "oss" && via != "pulse" && via != "alsa" && via != "wav")) {
-        return usage();
+    if (const std::string problem = readArguments(argc, argv, options, names, 1); !problem.empty()) {
+        return failUsage(usageLine, problem);
+    }
+    if (options[0].given && via != "oss" && via != "pulse" && via != "alsa" && via != "wav") {
+        return failUsage(usageLine, "--via takes oss, pulse, alsa or wav, not '" + via + "'");
     }
     const std::string name = names.empty() ? "-" : names[0];
     return runGuarded("dspfeed-play", exitPlayerFailed, [&] { return play(via, name.c_str()); });

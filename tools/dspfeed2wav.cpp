@@ -24,13 +24,11 @@ int render(const std::vector<std::string>& names) {
     struct stat inputStatus = {};
     const int input = openInput(names[0], inputStatus);
     if (input < 0) {
-        std::fprintf(stderr, "dspfeed2wav: cannot read %s: %s\n", names[0].c_str(), std::strerror(errno));
-        return exitUsage;
+        return failReading("dspfeed2wav", nameInput(names[0]), std::strerror(errno));
     }
     OutputFile output;
     if (const std::string error = openOutput(names[1], &inputStatus, output); !error.empty()) {
-        std::fprintf(stderr, "dspfeed2wav: cannot write %s: %s\n", output.name.c_str(), error.c_str());
-        return exitUsage;
+        return failWriting("dspfeed2wav", output.name, error);
     }
     ToolParts parts;
     if (!findToolParts("dspfeed2wav", parts)) {
@@ -50,9 +48,12 @@ int main(int argc, char** argv) {
                                             status)) {
         return status;
     }
-    if (!readNames(argc, argv, names) || names.size() != 2) {
-        std::fputs(usage, stderr);
-        return exitUsage;
+    std::vector<Option> none;
+    if (const std::string problem = readArguments(argc, argv, none, names, 2); !problem.empty()) {
+        return failUsage(usage, problem);
+    }
+    if (names.size() != 2) {
+        return failUsage(usage, names.empty() ? "a stream and an output are needed" : "an output is needed");
     }
     return runGuarded("dspfeed2wav", exitPlayerFailed, [&names] { return render(names); });
 }

@@ -28,7 +28,6 @@
 
 namespace {
 
-constexpr int exitFailed = 1;
 // Samples converted at a time, whatever the channel count, so that memory
 // stays the same at any length and width.
 constexpr sf_count_t chunkSamples = 16384;
@@ -44,8 +43,7 @@ struct Input {
 };
 
 int failReading(const Input& input, const std::string& reason) {
-    std::fprintf(stderr, "wav2dspfeed: cannot read %s: %s\n", input.name.c_str(), reason.c_str());
-    return exitFailed;
+    return ::failReading("wav2dspfeed", input.name, reason);
 }
 
 // libsndfile's words for a file whose header gives no usable rate.
@@ -248,8 +246,7 @@ int convert(Input& input, const struct stat& status, const std::string& outputNa
     }
     OutputFile output;
     if (const std::string error = openOutput(outputName, &status, output); !error.empty()) {
-        std::fprintf(stderr, "wav2dspfeed: cannot write %s: %s\n", output.name.c_str(), error.c_str());
-        return exitFailed;
+        return failWriting("wav2dspfeed", output.name, error);
     }
     sf_count_t frames = 0;
     const bool written = writeStream(input, count, samples, output.descriptor, frames);
@@ -258,8 +255,7 @@ int convert(Input& input, const struct stat& status, const std::string& outputNa
         return failReading(input, describeShortfall(frames, count));
     }
     if (const std::string failure = written ? finishOutput(output) : error; !failure.empty()) {
-        std::fprintf(stderr, "wav2dspfeed: cannot write %s: %s\n", output.name.c_str(), failure.c_str());
-        return exitFailed;
+        return failWriting("wav2dspfeed", output.name, failure);
     }
     if (input.clipped > 0) {
         std::fprintf(stderr, "wav2dspfeed: clipped %lld %s beyond full scale\n", static_cast<long long>(input.clipped),
@@ -270,7 +266,7 @@ int convert(Input& input, const struct stat& status, const std::string& outputNa
 
 int convert(const std::vector<std::string>& names) {
     Input input;
-    input.name = names[0] == "-" ? "standard input" : names[0];
+    input.name = nameInput(names[0]);
     struct stat status = {};
     input.descriptor = openInput(names[0], status);
     if (input.descriptor < 0) {
@@ -293,10 +289,13 @@ int main(int argc, char** argv) {
         return status;
     }
     std::vector<std::string> names;
-    if (!readNames(argc, argv, names) || names.empty() || names.size() > 2) {
-        std::fputs(usage, stderr);
-        return exitUsage;
+    std::vector<Option> none;
+    if (const std::string problem = readArguments(argc, argv, none, names, 2); !problem.empty()) {
+        return failUsage(usage, problem);
+    }
+    if (names.empty()) {
+        return failUsage(usage, "an input is needed");
     }
     stopOnSignals();
-    return runGuarded("wav2dspfeed", exitFailed, [&names] { return convert(names); });
+    return runGuarded("wav2dspfeed", exitPlayerFailed, [&names] { return convert(names); });
 }

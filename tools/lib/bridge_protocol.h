@@ -9,12 +9,14 @@
 // With DSPFEED_BRIDGE_TRY set as well, the bridge connects to the server as
 // the player starts, before it reads any input. A server that answers is
 // told by the connected line; one that does not ends the player at once,
-// with bridgeNoServerStatus, its input untouched for another way to play it.
+// with bridgeNoServerStatus (tool_statuses.h), its input untouched for another
+// way to play it.
 #pragma once
 
 #include <string>
 
 #include "sound_levels.h"
+#include "tool_statuses.h"
 #include "wav_format.h"
 
 constexpr const char* bridgeFormatVariable = "DSPFEED_BRIDGE_FORMAT";
@@ -22,8 +24,6 @@ constexpr const char* bridgeMeterVariable = "DSPFEED_BRIDGE_METER";
 constexpr const char* bridgeStreamNameVariable = "DSPFEED_BRIDGE_NAME";
 constexpr const char* bridgeTryVariable = "DSPFEED_BRIDGE_TRY";
 constexpr double bridgeMeterSeconds = 0.25;
-// Not a status the player ends with (0, 254 or 255).
-constexpr int bridgeNoServerStatus = 3;
 
 // "dspfeed-pcm FORMAT RATE CHANNELS", FORMAT being u8 or s16le.
 std::string makeFormatLine(const WavFormat& format);

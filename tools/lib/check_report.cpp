@@ -41,7 +41,7 @@ std::string describePlayer(const Report& report) {
     const Prediction& player = report.player;
     const std::int64_t declared = std::max(report.values[0].value_or(0), 0);
     std::string text = "player: ";
-    if (player.status == playerRejected) {
+    if (player.status == exitPlayerRejected) {
         text += "plays nothing";
     } else if (player.message.empty()) {
         text += declared == 1 ? std::string("plays its 1 frame") : "plays all " + std::to_string(declared) + " frames";

@@ -9,10 +9,7 @@
 
 #include "player_contract.h"
 #include "stream_window.h"
-
-// The player's exit statuses as the shell sees them.
-constexpr int playerPlayed = shellStatusOf(exitPlayed);
-constexpr int playerRejected = shellStatusOf(exitRejected);
+#include "tool_statuses.h"
 
 // The most of a token a message shows.
 constexpr std::size_t longestShown = 24;
@@ -32,7 +29,7 @@ struct Finding {
 struct Prediction {
     std::int64_t framesPlayed = 0;
     std::string message;  // empty when the player says nothing
-    int status = playerPlayed;
+    int status = exitDone;  // as the shell sees it
 };
 
 struct Report {

@@ -5,8 +5,6 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 
@@ -26,30 +24,40 @@ std::string directoryOfThisProgram() {
     return program.substr(0, program.rfind('/'));
 }
 
-std::string choosePart(const char* variable, const std::string& beside, const char* installed) {
+// A part as the environment names it, or found beside this program or
+// where it is installed. Says what is missing, for `tool`, and returns an
+// empty path when it is.
+std::string choosePart(const char* tool, const char* variable, const std::string& beside, const char* installed) {
     const char* chosen = std::getenv(variable);
     if (chosen != nullptr && chosen[0] != '\0') {
+        if (!isFile(chosen)) {
+            std::fprintf(stderr, "%s: %s names %s, which is missing\n", tool, variable, chosen);
+            return "";
+        }
         return chosen;
     }
-    return isFile(beside) ? beside : installed;
+    const std::string found = isFile(beside) ? beside : installed;
+    if (!isFile(found)) {
+        std::fprintf(stderr, "%s: %s is missing: build the project (cmake --build build) or install it\n", tool,
+                     found.c_str());
+        return "";
+    }
+    return found;
 }
 
 }  // namespace
 
 bool findToolParts(const char* tool, ToolParts& parts) {
     const std::string here = directoryOfThisProgram();
-    parts.player = choosePart("DSPFEED", here + "/dspfeed", DSPFEED_INSTALLED_PLAYER);
-    parts.bridge = choosePart("DSPFEED_BRIDGE_LIBRARY", here + "/libdspfeed-bridge.so", DSPFEED_INSTALLED_BRIDGE);
-    // LD_PRELOAD takes a path only when it has a slash.
-    if (parts.bridge.find('/') == std::string::npos) {
-        parts.bridge = "./" + parts.bridge;
-    }
-    const std::array<const std::string*, 2> both = {&parts.player, &parts.bridge};
-    const auto* const missing = std::ranges::find_if(both, [](const std::string* part) { return !isFile(*part); });
-    if (missing != both.end()) {
-        std::fprintf(stderr, "%s: %s is missing: build the project (cmake --build build) or install it\n", tool,
-                     (*missing)->c_str());
+    parts.player = choosePart(tool, "DSPFEED", here + "/dspfeed", DSPFEED_INSTALLED_PLAYER);
+    if (parts.player.empty()) {
         return false;
     }
-    return true;
+    parts.bridge =
+        choosePart(tool, "DSPFEED_BRIDGE_LIBRARY", here + "/libdspfeed-bridge.so", DSPFEED_INSTALLED_BRIDGE);
+    // LD_PRELOAD takes a path only when it has a slash.
+    if (!parts.bridge.empty() && parts.bridge.find('/') == std::string::npos) {
+        parts.bridge = "./" + parts.bridge;
+    }
+    return !parts.bridge.empty();
 }

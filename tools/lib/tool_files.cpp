@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "signals.h"
+#include "tool_statuses.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ int openInput(const std::string& path, struct stat& status) {
 }
 
 std::string openOutput(const std::string& path, const struct stat* input, OutputFile& output) {
-    output.name = path == "-" ? "standard output" : path;
+    output.name = nameOutput(path);
     struct stat status = {};
     const bool exists = path == "-" ? fstat(1, &status) == 0 : stat(path.c_str(), &status) == 0;
     if (!exists && (path == "-" || errno != ENOENT)) {

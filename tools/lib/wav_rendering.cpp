@@ -3,6 +3,7 @@
 #include "wav_rendering.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bridge_protocol.h"
 #include "command_line.h"
 #include "spawning.h"
 #include "wav_format.h"
@@ -61,20 +63,17 @@ int completeWavFile(OutputFile& output, const WavFormat& format, std::uint64_t d
     return written == static_cast<ssize_t>(header.size()) ? 0 : written < 0 ? errno : EIO;
 }
 
-int failWriting(const char* tool, OutputFile& output, int error) {
-    std::fprintf(stderr, "%s: cannot write %s: %s\n", tool, output.name.c_str(), std::strerror(error));
-    return exitPlayerFailed;
-}
 
 }  // namespace
 
 int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& output) {
     int pipe[2];
     if (pipe2(pipe, O_CLOEXEC) != 0) {
-        return failWriting(tool, output, errno);
+        return failWriting(tool, output.name, std::strerror(errno));
     }
     const pid_t player =
-        startProcess({parts.player}, {"LD_PRELOAD=" + parts.bridge, "DSPFEED_BRIDGE_FORMAT=wav"}, input, pipe[1]);
+        startProcess({parts.player}, {"LD_PRELOAD=" + parts.bridge, std::string(bridgeFormatVariable) + "=wav"}, input,
+                     pipe[1]);
     const int startError = errno;
     close(pipe[1]);
     if (player < 0) {
@@ -92,11 +91,16 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
     const off_t start = output.seekable ? lseek(output.descriptor, 0, SEEK_CUR) : 0;
     std::uint64_t dataBytes = 0;
     const int writeError = sound ? writeSound(pipe[0], streamHeader, format, output, dataBytes) : 0;
+    // The output failed: the player is stopped before it meets the closed
+    // pipe, so that only the real cause is told, not a failed device write.
+    if (writeError != 0) {
+        kill(player, SIGTERM);
+    }
     // Closed before waiting: a player still writing then fails at once.
     close(pipe[0]);
     const int status = waitForProcess(player);
     if (writeError != 0) {
-        return failWriting(tool, output, writeError);
+        return failWriting(tool, output.name, std::strerror(writeError));
     }
     if (status == 0 && !sound) {
         std::fprintf(stderr, "%s: the player sent no sound\n", tool);
@@ -105,12 +109,10 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
         return status != 0 ? status : exitPlayerFailed;
     }
     if (const int error = output.seekable ? completeWavFile(output, format, dataBytes, start) : 0; error != 0) {
-        return failWriting(tool, output, error);
+        return failWriting(tool, output.name, std::strerror(error));
     }
-    const std::string error = finishOutput(output);
-    if (!error.empty()) {
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", tool, output.name.c_str(), error.c_str());
-        return exitPlayerFailed;
+    if (const std::string error = finishOutput(output); !error.empty()) {
+        return failWriting(tool, output.name, error);
     }
-    return 0;
+    return exitDone;
 }
