@@ -86,7 +86,8 @@ TEST(CheckUsage, UnreadableFileAndBadOption) {
     EXPECT_EQ(missing.err, "dspfeed-check: cannot read /nonexistent/stream.txt: No such file or directory\n");
     const PlayerRun option = runChecker("", {"--verbose"});
     EXPECT_EQ(option.status, 2);
-    EXPECT_EQ(option.err, "dspfeed-check: unknown option '--verbose'\nusage: dspfeed-check [--json] [--] [STREAM.txt | -]\n");
+    EXPECT_EQ(option.err,
+              "dspfeed-check: unknown option '--verbose'\nusage: dspfeed-check [--json] [--] [STREAM.txt | -]\n");
 }
 
 // Valid streams that the mutations start from.

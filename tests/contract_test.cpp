@@ -1,5 +1,5 @@
-// The player's contract and the tools' statuses against the man pages: each message there, and exactly the statuses a program ends with.
-// SPDX-License-Identifier: MIT
+// The player's contract and the tools' statuses against the man pages: each message there, and exactly the statuses a
+// program ends with. SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -58,7 +58,9 @@ const PageCase pageCases[] = {
       formatRefusedMessage, channelsRefusedMessage, rateRefusedMessage, noFrameBufferMessage, brokenInputMessage,
       writeFailedMessage},
      playerStatuses},
-    {"PlayPage", "dspfeed-play", {openFailedMessage, writeFailedMessage},
+    {"PlayPage",
+     "dspfeed-play",
+     {openFailedMessage, writeFailedMessage},
      join(join(fileToolStatuses, playerStatuses), signalled)},
     {"ToWavPage", "dspfeed2wav", {}, join(join(fileToolStatuses, playerStatuses), signalled)},
     {"FromWavPage", "wav2dspfeed", {}, join(fileToolStatuses, signalled)},

@@ -398,6 +398,12 @@ expect "a wrong DSPFEED_BRIDGE_LIBRARY" 255 "dspfeed2wav: DSPFEED_BRIDGE_LIBRARY
     env DSPFEED_BRIDGE_LIBRARY=none.so "$tools/dspfeed2wav" s.txt out.wav
 echo "ok a wrong command line: what is wrong, then the usage line, status 2"
 
+# Reading a terminal, dspfeed-check and dspfeed-play say how the stream is ended.
+told=$(script -qec "timeout 1 $tools/dspfeed-check; timeout 1 $tools/dspfeed-play --via wav" /dev/null </dev/null |
+    grep -c "reading the stream from the terminal; end it with Ctrl-D on a line of its own" || true)
+[ "$told" = 2 ] || fail "a terminal as the input: told $told times how it ends"
+echo "ok a terminal as the input: dspfeed-check and dspfeed-play say how it ends"
+
 # --help and --version answer on standard output, before any other word.
 for tool in dspfeed-play dspfeed-check dspfeed2wav wav2dspfeed; do
     program=$tools/$tool

@@ -294,6 +294,7 @@ int checkAndReport(const std::string& path, bool json) {
     if (descriptor < 0) {
         return failReading("dspfeed-check", makeShowable(nameInput(path)), std::strerror(errno));
     }
+    tellHowTerminalInputEnds("dspfeed-check", descriptor);
     Check check(descriptor);
     checkStream(check);
     if (check.window.error() != 0) {

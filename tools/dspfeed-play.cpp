@@ -367,6 +367,7 @@ int play(std::string via, const char* name) {
         return exitPlayerFailed;
     }
     stopOnSignals();
+    tellHowTerminalInputEnds("dspfeed-play", stream.input);
     Progress progress;
     std::string length;
     progress.total = isatty(2) != 0 ? lookAhead(stream, length) : -1;

@@ -28,7 +28,7 @@ struct Finding {
 
 struct Prediction {
     std::int64_t framesPlayed = 0;
-    std::string message;  // empty when the player says nothing
+    std::string message;    // empty when the player says nothing
     int status = exitDone;  // as the shell sees it
 };
 

@@ -36,7 +36,7 @@ std::string choosePart(const char* tool, const char* variable, const std::string
         }
         return chosen;
     }
-    const std::string found = isFile(beside) ? beside : installed;
+    std::string found = isFile(beside) ? beside : installed;
     if (!isFile(found)) {
         std::fprintf(stderr, "%s: %s is missing: build the project (cmake --build build) or install it\n", tool,
                      found.c_str());
@@ -53,8 +53,7 @@ bool findToolParts(const char* tool, ToolParts& parts) {
     if (parts.player.empty()) {
         return false;
     }
-    parts.bridge =
-        choosePart(tool, "DSPFEED_BRIDGE_LIBRARY", here + "/libdspfeed-bridge.so", DSPFEED_INSTALLED_BRIDGE);
+    parts.bridge = choosePart(tool, "DSPFEED_BRIDGE_LIBRARY", here + "/libdspfeed-bridge.so", DSPFEED_INSTALLED_BRIDGE);
     // LD_PRELOAD takes a path only when it has a slash.
     if (!parts.bridge.empty() && parts.bridge.find('/') == std::string::npos) {
         parts.bridge = "./" + parts.bridge;

@@ -20,7 +20,7 @@ volatile pid_t children[mostChildren];
 char unfinishedFile[PATH_MAX];
 volatile sig_atomic_t lineOpen = 0;
 
-bool isIgnored(int signal) {
+bool isIgnored(int signal) noexcept {
     struct sigaction current = {};
     return sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -108,6 +109,13 @@ int openInput(const std::string& path, struct stat& status) {
         return -1;
     }
     return descriptor;
+}
+
+void tellHowTerminalInputEnds(const char* tool, int input) {
+    if (isatty(input) != 0) {
+        std::fprintf(stderr, "%s: reading the stream from the terminal; end it with Ctrl-D on a line of its own\n",
+                     tool);
+    }
 }
 
 std::string openOutput(const std::string& path, const struct stat* input, OutputFile& output) {

@@ -12,6 +12,10 @@
 // EISDIR. Returns the descriptor, or -1 with errno set.
 int openInput(const std::string& path, struct stat& status);
 
+// Says once, for `tool`, how a stream typed on a terminal is ended, when the
+// input is one: otherwise a tool waiting for it would seem to hang.
+void tellHowTerminalInputEnds(const char* tool, int input);
+
 // Where a tool's output goes. A regular file is written as a temporary file
 // beside it, which takes its place only when finished; anything else (a
 // pipe, a terminal, a device, "-" for standard output) is written directly

@@ -1,5 +1,5 @@
-// The tools' exit statuses, one for each thing that ends a run and the same in every tool, and the words for the commonest.
-// SPDX-License-Identifier: MIT
+// The tools' exit statuses, one for each thing that ends a run and the same in every tool, and the words for the
+// commonest. SPDX-License-Identifier: MIT
 #pragma once
 
 #include <cstdio>
@@ -8,11 +8,11 @@
 #include "player_contract.h"
 
 // Each tool's manual lists those it ends with under EXIT STATUS.
-constexpr int exitDone = 0;          // the work is done; the player's own 0 included
-constexpr int exitFindings = 1;      // dspfeed-check alone: the stream breaks, or draws a warning
-constexpr int exitUsage = 2;         // the command line is wrong
-constexpr int exitCannotRead = 3;    // the input cannot be opened, read or converted
-constexpr int exitCannotWrite = 4;   // the output cannot be opened or written whole
+constexpr int exitDone = 0;         // the work is done; the player's own 0 included
+constexpr int exitFindings = 1;     // dspfeed-check alone: the stream breaks, or draws a warning
+constexpr int exitUsage = 2;        // the command line is wrong
+constexpr int exitCannotRead = 3;   // the input cannot be opened, read or converted
+constexpr int exitCannotWrite = 4;  // the output cannot be opened or written whole
 constexpr int exitPlayerRejected = shellStatusOf(exitRejected);  // 254, the player's: a header or a setting
 // 255: the player's own (the device), or what stands in for it failed: the
 // sound server, a client, the player or the bridge missing, or memory.

@@ -63,7 +63,6 @@ int completeWavFile(OutputFile& output, const WavFormat& format, std::uint64_t d
     return written == static_cast<ssize_t>(header.size()) ? 0 : written < 0 ? errno : EIO;
 }
 
-
 }  // namespace
 
 int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& output) {
@@ -71,9 +70,8 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
     if (pipe2(pipe, O_CLOEXEC) != 0) {
         return failWriting(tool, output.name, std::strerror(errno));
     }
-    const pid_t player =
-        startProcess({parts.player}, {"LD_PRELOAD=" + parts.bridge, std::string(bridgeFormatVariable) + "=wav"}, input,
-                     pipe[1]);
+    const pid_t player = startProcess(
+        {parts.player}, {"LD_PRELOAD=" + parts.bridge, std::string(bridgeFormatVariable) + "=wav"}, input, pipe[1]);
     const int startError = errno;
     close(pipe[1]);
     if (player < 0) {
