@@ -404,6 +404,13 @@ told=$(script -qec "timeout 1 $tools/dspfeed-check; timeout 1 $tools/dspfeed-pla
 [ "$told" = 2 ] || fail "a terminal as the input: told $told times how it ends"
 echo "ok a terminal as the input: dspfeed-check and dspfeed-play say how it ends"
 
+# The first streams of one's own that the README offers play whole and clean.
+cc -O2 -o sweep "$root/examples/sweep.c" -lm
+for generator in "$root/examples/tone.sh" "python3 $root/examples/chord.py" ./sweep; do
+    $generator | "$tools/dspfeed-check" >generated.report || fail "$generator: $(cat generated.report)"
+done
+echo "ok the examples' generators: awk, Python and C streams that dspfeed-check finds clean"
+
 # --help and --version answer on standard output, before any other word.
 for tool in dspfeed-play dspfeed-check dspfeed2wav wav2dspfeed; do
     program=$tools/$tool
