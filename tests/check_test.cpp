@@ -2,8 +2,10 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,17 +52,29 @@ const ReportCase reportCases[] = {
      "player: plays nothing, then says \"Error, expected \"NORMALIZED\"\" and exits with status 254\n"},
     {"EightBitWarnings", "SAMPLES: 2 BITSPERSAMPLE: 8 CHANNELS: 1 SAMPLERATE: 0 NORMALIZED: 128\n300 -1 7\n", 1,
      "header: SAMPLES 2, BITSPERSAMPLE 8, CHANNELS 1, SAMPLERATE 0, NORMALIZED 128\n"
-     "<stdin>:1:53: warning: SAMPLERATE 0: not a rate\n"
+     "<stdin>:1:53: warning: SAMPLERATE 0: not a rate: the device answers 1000 Hz\n"
      "<stdin>:1:67: warning: NORMALIZED value '128' is a number: the flag word is probably missing, which shifts every frame by one value\n"
      "<stdin>:2:1: warning: 2 8-bit values outside 0..255, the first 300, which plays as 44\n"
      "<stdin>:2:8: warning: data after the last frame, starting '7'\n"
      "note: peak 127 (-0.1 dBFS)\nnote: 1 value at full scale (possible clipping)\n"
      "player: plays all 2 frames and exits with status 0\n"},
-    {"UnwritableFormat", "SAMPLES: 0 BITSPERSAMPLE: 24 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED: FALSE\n", 1,
-     "header: SAMPLES 0, BITSPERSAMPLE 24, CHANNELS 1, SAMPLERATE 8000, NORMALIZED FALSE (0.000 s)\n"
+    {"UnwritableFormat", "SAMPLES: 0 BITSPERSAMPLE: 32 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED: FALSE\n", 1,
+     "header: SAMPLES 0, BITSPERSAMPLE 32, CHANNELS 1, SAMPLERATE 8000, NORMALIZED FALSE (0.000 s)\n"
      "<stdin>:1:10: warning: SAMPLES 0: nothing is played\n"
-     "<stdin>:1:27: warning: BITSPERSAMPLE 24: the player writes only 8 or 16 bits\n"
+     "<stdin>:1:27: warning: BITSPERSAMPLE 32: the player writes only 8 or 16 bits\n"
      "player: plays nothing, then says \"Error setting sample size on /dev/dsp\" and exits with status 254\n"},
+    // The device answers as the kernel's own does: 8 bits for what is no format, one channel for none.
+    {"DeviceAnswersOtherwise", "SAMPLES: 1 BITSPERSAMPLE: 24 CHANNELS: 0 SAMPLERATE: 8000 NORMALIZED: FALSE\n200\n", 1,
+     "header: SAMPLES 1, BITSPERSAMPLE 24, CHANNELS 0, SAMPLERATE 8000, NORMALIZED FALSE (0.000 s)\n"
+     "<stdin>:1:27: warning: BITSPERSAMPLE 24: not a format: the device answers 8 bits\n"
+     "<stdin>:1:40: warning: CHANNELS 0: the device answers 1 channel\n"
+     "note: peak 72 (-5.0 dBFS)\nnote: no value at full scale\n"
+     "player: plays its 1 frame (0.000 s) and exits with status 0\n"},
+    {"DeviceRefusesChannels", "SAMPLES: 1 BITSPERSAMPLE: 16 CHANNELS: 129 SAMPLERATE: 400000 NORMALIZED: FALSE\n1\n", 1,
+     "header: SAMPLES 1, BITSPERSAMPLE 16, CHANNELS 129, SAMPLERATE 400000, NORMALIZED FALSE (0.000 s)\n"
+     "<stdin>:1:40: warning: CHANNELS 129: the device takes 1 to 128 channels\n"
+     "<stdin>:1:56: warning: SAMPLERATE 400000: the device answers 192000 Hz\n"
+     "player: plays nothing, then says \"Error setting number of channels on /dev/dsp\" and exits with status 254\n"},
 };
 // clang-format on
 
@@ -97,6 +111,8 @@ const std::string validStreams[] = {
     "SAMPLES: 5 BITSPERSAMPLE: 8 CHANNELS: 1 SAMPLERATE: 8000 NORMALIZED: TRUE 0 128 255 7 9",
     "SAMPLES: 3\r\nBITSPERSAMPLE: 16\r\nCHANNELS: 3\r\nSAMPLERATE: 22050\r\nNORMALIZED: FALSE\r\n1 2 3\r\n4 5 6\r\n7 8 "
     "9\r\n",
+    // Played by what the device answers: 8 bits, one channel, 1000 Hz.
+    "SAMPLES: 3 BITSPERSAMPLE: 0 CHANNELS: 0 SAMPLERATE: 0 NORMALIZED: FALSE\n1 2 3\n",
 };
 
 const char* const junkTokens[] = {
@@ -152,19 +168,66 @@ void mutate(std::string& text, std::mt19937& random) {
     }
 }
 
-// Runs the player against a driver that grants everything, and the checker,
-// on each stream, and holds the checker to what the player did.
+// The frames of a WAV file the tools made: its data over its frame size,
+// from its chunks.
+std::size_t countWavFrames(const std::string& wav) {
+    const auto read = [&wav](std::size_t at, std::size_t bytes) {
+        std::size_t value = 0;
+        for (std::size_t index = bytes; index-- > 0;) {
+            value = (value << 8) | static_cast<unsigned char>(wav[at + index]);
+        }
+        return value;
+    };
+    constexpr std::size_t blockAlignInFormat = 12;
+    std::size_t blockAlign = 1;
+    for (std::size_t chunk = 12; chunk + 8 <= wav.size(); chunk += 8 + read(chunk + 4, 4)) {
+        if (wav.compare(chunk, 4, "fmt ") == 0) {
+            blockAlign = read(chunk + 8 + blockAlignInFormat, 2);
+        } else if (wav.compare(chunk, 4, "data") == 0) {
+            return read(chunk + 4, 4) / std::max<std::size_t>(blockAlign, 1);
+        }
+    }
+    return 0;
+}
+
+// What a run came to: the frames played, the status, and the player's
+// message, without the lines a tool adds of its own.
+std::string describeOutcome(std::size_t frames, const PlayerRun& run) {
+    std::string said;
+    std::istringstream lines(run.err);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("dspfeed-play: ", 0) != 0) {
+            said += line + "\n";
+        }
+    }
+    return std::to_string(frames) + " frames, status " + std::to_string(run.status) + ", " + said;
+}
+
+std::size_t countWrites(const std::string& log) {
+    std::size_t writes = 0;
+    for (std::size_t at = log.find("write "); at != std::string::npos; at = log.find("write ", at + 1)) {
+        ++writes;
+    }
+    return writes;
+}
+
+// On each stream, four ways to one answer: the checker's prediction, the
+// player on a fake driver that answers as the kernel does, and the player
+// through the bridge into a WAV file, by dspfeed2wav and by dspfeed-play.
 TEST(CheckPrediction, AgreesWithThePlayerOnMutatedStreams) {
-    constexpr int streamCount = 330;
+    constexpr int streamCount = 332;
     std::mt19937 random(20261208);
     const std::regex prediction(R"re("framesPlayed":(\d+),"message":"((?:[^"\\]|\\.)*)","status":(\d+))re");
+    const PlayerSetup toWav = {
+        .arguments = {"-", "out.wav"}, .fakeDevice = false, .inOwnFolder = true, .program = DSPFEED2WAV_BINARY};
+    const PlayerSetup playToWav = {
+        .arguments = {"--via", "wav", "-"}, .fakeDevice = false, .inOwnFolder = true, .program = DSPFEED_PLAY_BINARY};
     int compared = 0;
     for (int index = 0; index < streamCount; ++index) {
         std::string stream = validStreams[index % std::size(validStreams)];
         for (int edits = 1 + (index % 3); edits > 0; --edits) {
             mutate(stream, random);
         }
-        const PlayerRun player = runPlayer(stream);
         const PlayerRun checker = runChecker(stream, {"--json"});
         std::smatch match;
         if (!std::regex_search(checker.out, match, prediction)) {
@@ -175,18 +238,18 @@ TEST(CheckPrediction, AgreesWithThePlayerOnMutatedStreams) {
         if (!message.empty()) {
             message += "\n";
         }
-        std::size_t writes = 0;
-        for (std::size_t at = player.log.find("write "); at != std::string::npos;
-             at = player.log.find("write ", at + 1)) {
-            ++writes;
-        }
-        EXPECT_EQ(std::to_string(writes) + " frames, status " + std::to_string(player.status) + ", " + player.err,
-                  match[1].str() + " frames, status " + match[3].str() + ", " + message)
-            << "stream " << index << ":\n"
-            << stream;
+        const std::string predicted = match[1].str() + " frames, status " + match[3].str() + ", " + message;
+        const PlayerRun player = runPlayer(stream, {.driver = {"FAKE_DSP_ANSWERS=kernel"}});
+        const PlayerRun rendered = runPlayer(stream, toWav);
+        const PlayerRun played = runPlayer(stream, playToWav);
+        EXPECT_EQ(describeOutcome(countWrites(player.log), player), predicted) << "stream " << index << ":\n" << stream;
+        EXPECT_EQ(describeOutcome(countWavFrames(rendered.made), rendered), predicted)
+            << "dspfeed2wav, stream " << index;
+        EXPECT_EQ(describeOutcome(countWavFrames(played.made), played), predicted) << "dspfeed-play, stream " << index;
         ++compared;
     }
-    std::cout << "dspfeed-check: compared " << compared << " mutated streams with the player\n";
+    std::cout << "dspfeed-check: compared " << compared
+              << " mutated streams with the player, dspfeed2wav and dspfeed-play\n";
     EXPECT_EQ(compared, streamCount);
 }
 

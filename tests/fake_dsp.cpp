@@ -7,6 +7,8 @@
 //   FAKE_DSP_SETFMT, FAKE_DSP_CHANNELS, FAKE_DSP_SPEED
 //                      unset grants the value asked for, "refuse" fails the
 //                      request, a number is answered instead
+//   FAKE_DSP_ANSWERS   "kernel" answers what is not scripted as the kernel's
+//                      OSS emulation does
 //   FAKE_DSP_WRITES    comma-separated, one entry per write in turn: a number N
 //                      accepts at most N bytes, "eintr" and "fail" return -1
 //                      with EINTR or EIO; later writes accept everything
@@ -22,9 +24,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "device_interposition.h"
+#include "oss_answers.h"
 
 namespace {
 
@@ -35,6 +39,8 @@ int writeCount = 0;
 const char* const logPath = std::getenv("FAKE_DSP_LOG");
 const char* const writeScript = std::getenv("FAKE_DSP_WRITES");
 const char* const inputFailsAfter = std::getenv("FAKE_DSP_INPUT_FAILS_AFTER");
+const bool answersAsKernel =
+    std::getenv("FAKE_DSP_ANSWERS") != nullptr && std::string(std::getenv("FAKE_DSP_ANSWERS")) == "kernel";
 std::size_t inputRead = 0;
 
 void logLine(const std::string& line) {
@@ -118,6 +124,16 @@ int device::request(unsigned long code, int* value) {
         }
         if (answer != nullptr) {
             *value = std::atoi(answer);
+        } else if (answersAsKernel) {
+            const std::optional<std::int32_t> channels = answerChannels(*value);
+            if (code == SNDCTL_DSP_CHANNELS && !channels) {
+                logLine(asked + " -> refused");
+                errno = EINVAL;
+                return -1;
+            }
+            *value = code == SNDCTL_DSP_SETFMT  ? answerFormat(*value)
+                     : code == SNDCTL_DSP_SPEED ? answerRate(*value)
+                                                : *channels;
         }
         logLine(asked + " -> " + std::to_string(*value));
         return 0;

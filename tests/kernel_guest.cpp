@@ -23,10 +23,6 @@
 
 namespace {
 
-int formatOf(int bits) {
-    return bits == 8 ? AFMT_U8 : AFMT_S16_LE;
-}
-
 // Opens a device and asks for the format, channels and rate, as the player does.
 int openConfigured(const char* path, int flags, int& format, int& channels, int& rate) {
     const int device = open(path, flags);
@@ -46,7 +42,7 @@ int openConfigured(const char* path, int flags, int& format, int& channels, int&
 }
 
 int answer(int bits, int channels, int rate) {
-    int format = formatOf(bits);
+    int format = bits;  // passed on as the format code, as the player passes it
     const int device = openConfigured("/dev/dsp", O_RDWR, format, channels, rate);
     int blockBytes = 0;
     ioctl(device, SNDCTL_DSP_GETBLKSIZE, &blockBytes);
@@ -82,7 +78,7 @@ int record(const char* expectedPath, int bits, int channels, int rate) {
     struct sigaction action = {};
     action.sa_handler = [](int) { stopped = 1; };
     sigaction(SIGTERM, &action, nullptr);
-    int format = formatOf(bits);
+    int format = bits;  // 8 is AFMT_U8 and 16 AFMT_S16_LE
     const int device = openConfigured("/dev/adsp", O_RDONLY, format, channels, rate);
     std::string recorded;
     char block[4096];

@@ -71,6 +71,9 @@ PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup) {
         dup2(open(setup.inputIsFolder ? directory.c_str() : inputPath.c_str(), O_RDONLY), 0);
         dup2(open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        if (setup.inOwnFolder && chdir(directory.c_str()) != 0) {
+            _exit(126);
+        }
         for (const int descriptor : setup.closedDescriptors) {
             close(descriptor);
         }
@@ -95,6 +98,9 @@ PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup) {
         const std::string report = readFile(entry.path());
         if (entry.path().filename().string().rfind("sanitizer", 0) == 0 && report.find("ERROR") != std::string::npos) {
             run.err += report;
+        }
+        if (entry.path().extension() == ".wav") {
+            run.made = report;
         }
     }
     std::filesystem::remove_all(directory);

@@ -11,7 +11,8 @@ struct PlayerRun {
     int status = -1;  // exit status, or -1 when the player did not exit normally
     std::string out;
     std::string err;
-    std::string log;  // the fake driver's log of every device call
+    std::string log;   // the fake driver's log of every device call
+    std::string made;  // the WAV file the program made in its own folder, if any
 };
 
 struct PlayerSetup {
@@ -22,6 +23,7 @@ struct PlayerSetup {
     bool bridge = false;                 // the sound bridge in the fake driver's place
     std::vector<int> closedDescriptors;  // standard descriptors the player starts without
     bool inputIsFolder = false;          // standard input a folder, which no read can take
+    bool inOwnFolder = false;            // run in a folder of its own, whose WAV file is kept as `made`
     std::string program;                 // another program to run in the player's place
 };
 

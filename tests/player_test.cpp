@@ -249,15 +249,19 @@ const std::string twoStereoBytes("\x01\x00\xfe\xff\xff\x7f\x00\x80", 8);
 const std::string stereoWavHeader("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0data\xff\xff\xff\xff", 44);
 // 8-bit mono at 8000 Hz, of unknown length even in a file: the tool that
 // writes the file fills the lengths in.
+const std::string eightBitStereoWavHeader("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x88\x58\x01\0\x02\0\x08\0data\xff\xff\xff\xff", 44);
+const std::string thousandHertzWavHeader("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x01\0\xe8\x03\0\0\xd0\x07\0\0\x02\0\x10\0data\xff\xff\xff\xff", 44);
 const std::string monoWavHeader("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\xff\xff\xff\xff", 44);
 
 const PlayerCase bridgeCases[] = {
     {"BridgeHandsOverTheFrames", twoStereoFrames, bridge, 0, "", "",
      "dspfeed-pcm s16le 44100 2\n" + stereoWavHeader + twoStereoBytes},
-    {"BridgeAnswersSixteenBitsForOthers", stream(1, 24, 2, 44100, "1 -2\n"), bridge, 0, "", "",
-     "dspfeed-pcm s16le 44100 2\n" + stereoWavHeader + twoStereoBytes.substr(0, 4)},
+    // As the kernel's own OSS answers: 8 bits for what is no format, 1000 Hz for no rate.
+    {"BridgeAnswersEightBitsForNoFormat", stream(1, 24, 2, 44100, "1 -2\n"), bridge, 0, "", "",
+     "dspfeed-pcm u8 44100 2\n" + eightBitStereoWavHeader + "\x01\xfe"},
     {"BridgeRefusesMoreThan32Channels", stream(1, 16, 33, 8000, "1\n"), bridge, 254, badChannels, ""},
-    {"BridgeRefusesRateZero", stream(1, 16, 1, 0, "1\n"), bridge, 254, "Error setting sample rate on /dev/dsp\n", ""},
+    {"BridgeAnswersRateZeroWithAThousand", stream(1, 16, 1, 0, "1\n"), bridge, 0, "", "",
+     "dspfeed-pcm s16le 1000 1\n" + thousandHertzWavHeader + std::string("\x01\x00", 2)},
     {"BridgeSendsNothingWithoutFrames", stream(0, 16, 2, 8000, ""), bridge, 0, "", ""},
     {"BridgeSendsNothingOnBrokenFirstFrame", stream(2, 16, 2, 8000, "1 x\n"), bridge, 0, broken, ""},
     {"BridgeAnnouncesEightBits", stream(2, 8, 1, 8000, "1 255\n"), bridge, 0, "", "",

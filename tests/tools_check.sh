@@ -291,6 +291,9 @@ expect "floating-point samples" 0 "wav2dspfeed: clipped 2 samples beyond full sc
 printf 'RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\0\0\0\0\0\0\0\0\x01\0\x08\0data\0\0\0\0' >rate0.wav
 expect "a WAV file of rate 0" 3 "wav2dspfeed: cannot read rate0.wav: its header gives no valid sample rate" \
     "$wav2dspfeed" rate0.wav
+sox -n -r 8000 -c 129 -b 16 many.wav synth 0.01 sine 440
+expect "a WAV file of 129 channels" 3 "wav2dspfeed: cannot read many.wav: 129 channels, more than the player takes (128)" \
+    "$wav2dspfeed" many.wav many.txt
 printf 'RIFF\xfc\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\xd8\xff\xff\xff' >huge.wav
 truncate -s 4294967300 huge.wav
 expect "a WAV file longer than a stream" 3 \

@@ -17,6 +17,7 @@
 
 #include "check_report.h"
 #include "command_line.h"
+#include "oss_answers.h"
 #include "player_contract.h"
 #include "sound_device.h"
 #include "sound_levels.h"
@@ -100,6 +101,7 @@ bool readsAsNumber(const std::string& word) {
 // What the samples amount to as the device gets them: the peak of each
 // channel, how many sit at full scale, and at 8 bits how many do not fit a byte.
 struct Levels {
+    std::int64_t channels = 1;
     std::vector<std::int32_t> peaks;
     std::int64_t fullScale = 0;
     std::int64_t outsideByte = 0;
@@ -144,7 +146,7 @@ void describeLevels(Check& check, const Levels& levels, bool eightBit) {
     }
     std::string peaks = "peak";
     if (levels.peaks.size() == 1) {
-        peaks += (report.values[2] == 1 ? " " : " of all channels ") + formatLevel(levels.peaks[0], eightBit);
+        peaks += (levels.channels == 1 ? " " : " of all channels ") + formatLevel(levels.peaks[0], eightBit);
     } else {
         for (std::size_t channel = 0; channel < levels.peaks.size(); ++channel) {
             peaks += (channel == 0 ? " channel " : ", channel ") + std::to_string(channel + 1) + " " +
@@ -157,16 +159,17 @@ void describeLevels(Check& check, const Levels& levels, bool eightBit) {
                                : countOf(levels.fullScale, "value") + " at full scale (possible clipping)");
 }
 
-// Reads the body as the player does with a device that granted the header's
-// values: a frame counts once all its values were read, and the first failed
-// value ends the reading.
+// Reads the body as the player does with the device's answers: a frame
+// counts once all its values were read, and the first failed value ends the
+// reading.
 void checkBody(Check& check) {
     Report& report = check.report;
-    // The header was read whole before the body.
+    // The header was read whole before the body, and the device took it.
     const std::int64_t frames = std::max<std::int32_t>(report.values[0].value_or(0), 0);
-    const std::int64_t channels = report.values[2].value_or(0);
-    const bool eightBit = report.values[1] == 8;
+    const std::int64_t channels = answerChannels(report.values[2].value_or(1)).value_or(1);
+    const bool eightBit = answerFormat(report.values[1].value_or(AFMT_U8)) == AFMT_U8;
     Levels levels;
+    levels.channels = channels;
     levels.peaks.assign(channels > channelsWithOwnPeak ? 1 : static_cast<std::size_t>(channels), 0);
 
     const std::int64_t values = frames * channels;  // below 2^62
@@ -199,21 +202,35 @@ void checkBody(Check& check) {
     }
 }
 
-// What each numeric header field must be for the stream to play: the test,
-// the warning after "KEY VALUE: " when it fails, and what the player says
-// then, where it stops (the device refuses what it cannot write).
-struct FieldRule {
-    bool (*plays)(std::int32_t value);
-    const char* warning;
-    const char* refusal;  // null where the player goes on
+// What goes wrong with a numeric header field, as the warning after
+// "KEY VALUE: ", and what the player says then, where it stops; no text for
+// a field that plays as it is. The device answers as the kernel's own does.
+struct FieldFate {
+    std::string warning;
+    const char* refusal = nullptr;  // null where the player goes on
 };
 
-const FieldRule fieldRules[numericKeyCount] = {
-    {[](std::int32_t frames) { return frames > 0; }, "nothing is played", nullptr},
-    {canWriteFormat, "the player writes only 8 or 16 bits", formatRefusedMessage},
-    {canWriteChannels, "a frame needs at least one channel", channelsRefusedMessage},
-    {[](std::int32_t rate) { return rate > 0; }, "not a rate", nullptr},
-};
+FieldFate judgeField(std::size_t field, std::int32_t value) {
+    if (field == 0) {
+        return {value > 0 ? "" : "nothing is played"};
+    }
+    if (field == 1) {
+        const std::int32_t format = answerFormat(value);
+        return !canWriteFormat(format) ? FieldFate{"the player writes only 8 or 16 bits", formatRefusedMessage}
+               : format != value       ? FieldFate{"not a format: the device answers 8 bits"}
+                                       : FieldFate{};
+    }
+    if (field == 2) {
+        const std::optional<std::int32_t> channels = answerChannels(value);
+        return !channels            ? FieldFate{"the device takes 1 to 128 channels", channelsRefusedMessage}
+               : *channels != value ? FieldFate{"the device answers 1 channel"}
+                                    : FieldFate{};
+    }
+    const std::int32_t rate = answerRate(value);
+    return {rate == value
+                ? ""
+                : std::string(value > 0 ? "" : "not a rate: ") + "the device answers " + std::to_string(rate) + " Hz"};
+}
 
 // Reads the header as the player does, noting what will go wrong with it.
 // Returns whether the player goes on to the body.
@@ -255,15 +272,16 @@ bool checkHeader(Check& check) {
                    std::string(flagKey) + " value " + quoteToken(*report.flagWord) +
                        " is a number: the flag word is probably missing, which shifts every frame by one value");
     }
-    // Every field is warned of; the first the device refuses stops the player.
+    // Every field is warned of; the first the device refuses, or answers as
+    // the player cannot write, stops the player.
     const char* refusal = nullptr;
     for (std::size_t field = 0; field < numericKeyCount; ++field) {
         const std::int32_t value = report.values[field].value_or(0);
-        const FieldRule& rule = fieldRules[field];
-        if (!rule.plays(value)) {
+        const FieldFate fate = judgeField(field, value);
+        if (!fate.warning.empty()) {
             check.find(valueAt[field], false,
-                       std::string(headerKeys[field]) + " " + std::to_string(value) + ": " + rule.warning);
-            refusal = refusal != nullptr ? refusal : rule.refusal;
+                       std::string(headerKeys[field]) + " " + std::to_string(value) + ": " + fate.warning);
+            refusal = refusal != nullptr ? refusal : fate.refusal;
         }
     }
     if (refusal != nullptr) {

@@ -1,11 +1,12 @@
 // The sound bridge: preloaded into dspfeed by the tools, it stands in for "/dev/dsp" and hands the frames on.
 // SPDX-License-Identifier: MIT
 //
-// It answers the player's requests as a driver would: unsigned 8-bit and
-// signed 16-bit little-endian samples (any other format is answered with 16
-// bits); for a sound server or its clients 1 to 32 channels and rates of 1 to
-// 384000 Hz, and for a WAV file whatever one can hold (anything else is
-// refused). It opens no capture side.
+// It answers the player's requests as the kernel's OSS emulation does
+// (oss_answers.h), but where its destination takes what was asked as it is:
+// a format the emulation keeps, or else 8 bits; 1 to 128 channels, and no
+// channel as one, though a sound server or its clients take at most 32; any
+// rate a WAV file can hold, or for a server 1 to 384000 Hz, and others held
+// to 1000 to 192000 Hz. It opens no capture side.
 //
 // Where the frames go is DSPFEED_BRIDGE_FORMAT's choice (bridge_protocol.h):
 // to the sound server itself, as one of its clients, or out on standard
@@ -30,12 +31,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bridge_protocol.h"
 #include "device_interposition.h"
 #include "live_pacing.h"
+#include "oss_answers.h"
 #include "server_stream.h"
 #include "sound_levels.h"
 #include "wav_format.h"
@@ -238,21 +241,22 @@ int device::open(const char* /*function*/, int /*flags*/) {
 
 int device::request(unsigned long code, int* value) {
     const bool wav = bridge.destination == Destination::wav;
+    // The player goes on only with 8 or 16 bits, and the format is settled
+    // first, then the channels, then the rate.
     if (code == SNDCTL_DSP_SETFMT) {
-        bridge.format = *value == AFMT_U8 ? AFMT_U8 : AFMT_S16_LE;
-        *value = bridge.format;
+        bridge.format = *value = answerFormat(*value);
         return 0;
     }
-    // The format is settled first, then the channels, then the rate.
     const int sampleBytes = bridge.format == AFMT_U8 ? 1 : 2;
-    if (code == SNDCTL_DSP_CHANNELS &&
-        (wav ? canHoldInWav(sampleBytes, *value, 1) : *value >= 1 && *value <= mostChannels)) {
-        bridge.channels = *value;
+    const std::optional<std::int32_t> channels = answerChannels(*value);
+    if (code == SNDCTL_DSP_CHANNELS && channels && (wav || *channels <= mostChannels)) {
+        bridge.channels = *value = *channels;
         return 0;
     }
-    if (code == SNDCTL_DSP_SPEED &&
-        (wav ? canHoldInWav(sampleBytes, bridge.channels, *value) : *value >= 1 && *value <= highestRate)) {
-        bridge.rate = *value;
+    if (code == SNDCTL_DSP_SPEED) {
+        const bool taken =
+            wav ? canHoldInWav(sampleBytes, bridge.channels, *value) : *value >= 1 && *value <= highestRate;
+        bridge.rate = *value = taken ? *value : answerRate(*value);
         return 0;
     }
     errno = EINVAL;

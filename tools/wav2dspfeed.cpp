@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "oss_answers.h"
 #include "player_contract.h"
 #include "signals.h"
 #include "stated_length.h"
@@ -238,6 +239,10 @@ int convert(Input& input, const struct stat& status, const std::string& outputNa
     // into a WAV file.
     if (count > std::numeric_limits<std::int32_t>::max()) {
         return failReading(input, std::to_string(count) + " frames, more than a stream can hold (2147483647)");
+    }
+    if (input.info.channels > mostOssChannels) {
+        return failReading(input, std::to_string(input.info.channels) + " channels, more than the player takes (" +
+                                      std::to_string(mostOssChannels) + ")");
     }
     if (!canHoldInWav(2, input.info.channels, input.info.samplerate)) {
         return failReading(input, std::to_string(input.info.channels) + " channels at " +
