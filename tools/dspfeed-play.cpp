@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -205,6 +206,27 @@ bool readBridgeFormat(int sound, WavFormat& format) {
     return readFormatLine(line, format);
 }
 
+// Passes on what the client said on standard error, but for the ALSA
+// library's own lines, which tell of its configuration files rather than of
+// the trouble, unless they are all a failed client said. Only the end of a
+// long account is kept.
+void passOnClientErrors(int said, bool failed) {
+    constexpr off_t kept = 1 << 16;
+    const off_t length = lseek(said, 0, SEEK_END);
+    std::string text(static_cast<std::size_t>(std::clamp<off_t>(length, 0, kept)), '\0');
+    if (pread(said, text.data(), text.size(), length - static_cast<off_t>(text.size())) < 0) {
+        return;
+    }
+    std::string own;
+    std::string library;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        (text.compare(start, 9, "ALSA lib ") == 0 ? library : own) += text.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    std::fputs((own.empty() && failed ? library : own).c_str(), stderr);
+}
+
 // The status of a run through a client: the player's, unless it played and
 // the client could not start (clientStatus -1, for startError) or failed.
 // The player does not see a client that fails after the last frame went
@@ -245,7 +267,8 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
     if (metered && pipe2(relay, O_CLOEXEC) == 0) {
         fcntl(relay[1], F_SETPIPE_SZ, 4096);
     }
-    const pid_t clientProcess = startProcess(client.arguments, {}, relay[0] >= 0 ? relay[0] : sound[0]);
+    const int said = memfd_create("client-errors", MFD_CLOEXEC);
+    const pid_t clientProcess = startProcess(client.arguments, {}, relay[0] >= 0 ? relay[0] : sound[0], -1, said);
     const int startError = errno;
     double handedOn = 0;
     if (relay[0] >= 0) {
@@ -260,6 +283,10 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
     const int clientStatus = clientProcess > 0 ? waitForProcess(clientProcess) : -1;
     if (metered && clientProcess > 0) {
         endProgress(progress, handedOn, Levels{});
+    }
+    if (said >= 0) {
+        passOnClientErrors(said, clientStatus != 0);
+        close(said);
     }
     return mergeClientStatus(client, playerStatus, clientStatus, startError);
 }
