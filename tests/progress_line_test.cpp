@@ -57,20 +57,23 @@ TEST_P(ProgressLineTest, FitsTheWidth) {
 INSTANTIATE_TEST_SUITE_P(Lines, ProgressLineTest, testing::ValuesIn(lineCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The meter shows what has been heard since it last looked, not what was
-// handed on: a loud 16-bit stereo frame still on its way does not count.
+// The meter shows what has begun to be heard since it last looked, not what
+// was handed on: a loud 16-bit stereo frame still on its way does not count,
+// and one being heard counts until all of it has been.
 TEST(LevelTrackerTest, TakesOnlyWhatWasHeard) {
     LevelTracker tracker({2, 2, 8000});
     const unsigned char quiet[] = {0x00, 0x01, 0x00, 0xff};  // 256, -256
     const unsigned char loud[] = {0xff, 0x7f, 0x00, 0x80};   // 32767, -32768
     tracker.add(quiet, sizeof quiet);
     tracker.add(loud, sizeof loud);
-    const Levels first = tracker.takeHeard(6);
+    const Levels first = tracker.takeHeard(4);
     EXPECT_EQ(first.peaks, (std::vector<int>{256, 256}));
     EXPECT_FALSE(first.fullScale);
-    const Levels second = tracker.takeHeard(8);
-    EXPECT_EQ(second.peaks, (std::vector<int>{32767, 32768}));
-    EXPECT_TRUE(second.fullScale);
+    for (const std::uint64_t heard : {6, 8}) {
+        const Levels loudest = tracker.takeHeard(heard);
+        EXPECT_EQ(loudest.peaks, (std::vector<int>{32767, 32768})) << heard;
+        EXPECT_TRUE(loudest.fullScale);
+    }
     EXPECT_EQ(tracker.takeHeard(8).peaks, (std::vector<int>{0, 0}));
 }
 

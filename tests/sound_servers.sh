@@ -192,22 +192,44 @@ sleep 0.5
 [ "$status" = 130 ] && [ ! -e played.log ] && ! kill -0 -- "-$group" 2>/dev/null ||
     fail "Ctrl-C: status $status, played $(cat played.log 2>/dev/null), processes left: $(ps -o pid=,comm= -g "$group")"
 echo "ok pulseaudio Ctrl-C in a shell loop: the loop stops, status 130, no process left"
-# On a terminal the progress line shows what has been played: never ahead of
-# the time since the start, and not far behind it; and the level meter shows
-# each channel's peak, as the stream has it.
-started=$EPOCHREALTIME
-script -qfec "$tools/dspfeed-play s16-stereo-48k-short.txt" /dev/null </dev/null |
-    while IFS= read -r -d $'\r' line; do echo "$EPOCHREALTIME ${line//$'\n'/}"; done >progress.log
+# On a terminal the progress line shows what has been played, by the
+# server's account, and the level meter each channel's peak, as the stream
+# has it. Held in frames to what the sink has rendered for its monitor: never
+# ahead of it by more than 0.1 s, never behind it by more than the latency
+# asked and an update (0.5 s), and wherever sound is shown, the meter shows
+# its level. A sink that rewinds, as a desktop's timer-scheduled sink does,
+# starts the sound late, and its clock goes back when it rewinds.
 peaks=$(od -An -v -td2 --endian=little -w4 s16-stereo-48k-short.raw | awk '{
         for (c = 1; c <= 2; c++) { v = $c < 0 ? -$c : $c; if (v > peak[c]) peak[c] = v }
     } END { printf "L %5.1f  R %5.1f dBFS", 20 * log(peak[1] / 32768) / log(10), 20 * log(peak[2] / 32768) / log(10) }')
-awk -v started="$started" -v peaks="$peaks" '$3 ~ /^[0-9]+:[0-9][0-9]:[0-9][0-9]$/ && $4 == "of" {
-        played = substr($6, 2) / 100 * 2; elapsed = $1 - started; shown++
-        if (played > elapsed || (played < 1.999 && played < elapsed - 1)) { print "at " elapsed " s: " $0; exit 1 }
-        if (index($0, peaks)) metered++ }
-    END { if (shown < 4 || metered < 4) { print shown " progress lines, " metered " with " peaks; exit 1 } }' \
-    progress.log >progress.bad || fail "the progress line: $(cat progress.bad)"
-echo "ok pulseaudio progress on a terminal: $(grep -c 'of 0:00:02' progress.log) lines, never ahead of the sound, $peaks"
+for rewinds in no yes; do
+    sink=progress_rewinds_$rewinds
+    options=norewinds=1
+    [ "$rewinds" = yes ] && options=
+    module=$(pactl load-module module-null-sink sink_name="$sink" rate=48000 format=s16le channels=2 $options)
+    pactl set-default-sink "$sink"
+    parec -d "$sink.monitor" --raw --format=s16le --rate=48000 --channels=2 >"$sink.rec" &
+    recorder=$!
+    pids+=("$recorder")
+    sleep 0.5
+    script -qfec "$tools/dspfeed-play s16-stereo-48k-short.txt" /dev/null </dev/null |
+        while IFS= read -r -d $'\r' line; do echo "$(stat -c %s "$sink.rec") ${line//$'\n'/}"; done >"$sink.log"
+    kill "$recorder"
+    wait "$recorder" 2>/dev/null || true
+    pactl unload-module "$module"
+    # (awk reads to the end, so that od never meets a closed pipe.)
+    start=$(od -An -v -td2 -w4 "$sink.rec" | awk '($1 != 0 || $2 != 0) && !found { found = 1; print (NR - 1) * 4 }')
+    awk -v start="${start:-0}" -v peaks="$peaks" '$3 ~ /^[0-9]+:[0-9][0-9]:[0-9][0-9]$/ && $4 == "of" {
+            shown = substr($6, 2) / 100 * 96000; rendered = ($1 - start) / 4; lines++
+            if (rendered < 0) rendered = 0
+            if (shown > rendered + 4800 || (shown < 96000 && shown < rendered - 24000)) {
+                print "showed " shown " frames where the sink had rendered " rendered ": " $0; exit 1 }
+            if (shown > 0 && !index($0, peaks)) { print "the meter, with sound shown: " $0; exit 1 }
+            sounding += shown > 0 }
+        END { if (lines < 4 || sounding < 4) { print lines " progress lines, " sounding " with sound"; exit 1 } }' \
+        "$sink.log" >progress.bad || fail "the progress line on a sink that rewinds: $rewinds: $(cat progress.bad)"
+    echo "ok pulseaudio progress on a terminal, on a sink that rewinds: $rewinds: $(grep -c 'of 0:00:02' "$sink.log") lines, within 0.1 s of the sink's sound, $peaks"
+done
 # The bare player through PulseAudio's own OSS emulation, as the README
 # offers it: every sample unchanged too, but with a capture stream on the
 # default source, and with the silences it inserts when the machine is busy.

@@ -7,6 +7,9 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
+#include <cstdint>
+
 namespace {
 
 // Every handle of the one connection, and what the callbacks tell.
@@ -21,6 +24,7 @@ struct Server {
     bool inputReady = false;
     bool drained = false;
     bool drainSucceeded = false;
+    double heard = 0;  // the most the server's account has said was heard
 };
 Server server;
 
@@ -134,7 +138,7 @@ std::string openServerStream(const WavFormat& format, const std::string& name, b
     pa_buffer_attr attributes{unset, bytesOf(serverLatencySeconds), unset, bytesOf(serverRequestSeconds), unset};
     auto flags = PA_STREAM_ADJUST_LATENCY;
     if (timed) {
-        flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+        flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_AUTO_TIMING_UPDATE);
     }
     if (pa_stream_connect_playback(server.stream, nullptr, &attributes, flags, nullptr, nullptr) < 0) {
         return describeFailure();
@@ -204,11 +208,34 @@ std::string drainServerStream() {
 }
 
 double serverHeardSeconds() {
-    pa_usec_t heard = 0;
-    if (server.stream == nullptr || pa_stream_get_time(server.stream, &heard) < 0) {
+    const pa_timing_info* timing = server.stream != nullptr ? pa_stream_get_timing_info(server.stream) : nullptr;
+    if (timing == nullptr) {
         return -1;
     }
-    return static_cast<double>(heard) / PA_USEC_PER_SEC;
+    const pa_sample_spec* format = pa_stream_get_sample_spec(server.stream);
+    const auto secondsOf = [format](std::int64_t index) {
+        return static_cast<double>(
+                   pa_bytes_to_usec(static_cast<std::uint64_t>(std::max<std::int64_t>(index, 0)), format)) /
+               PA_USEC_PER_SEC;
+    };
+    // What the sink has read of the stream, less what it holds before that
+    // is heard; and while it plays, the time since the server told, but never
+    // past what was written. Not yet playing, or after an underrun, nothing
+    // more is heard: libpulse's own interpolation runs on regardless, and on
+    // a sink that starts late it ran a second ahead of the sound.
+    double heard = secondsOf(timing->read_index) - (static_cast<double>(timing->sink_usec) / PA_USEC_PER_SEC);
+    if (timing->playing != 0) {
+        heard += static_cast<double>(pa_timeval_age(&timing->timestamp)) / PA_USEC_PER_SEC;
+    }
+    heard = std::clamp(heard, 0.0, secondsOf(timing->write_index));
+    // A sink that rewinds takes back some of what it had read, and the
+    // account goes back with it: what was heard stays heard.
+    server.heard = std::max(server.heard, heard);
+    // A fresh account for the next time, so that little is ever guessed.
+    if (pa_operation* update = pa_stream_update_timing_info(server.stream, nullptr, nullptr)) {
+        pa_operation_unref(update);
+    }
+    return server.heard;
 }
 
 void tickWhileWaiting(void (*tick)(), double seconds) {

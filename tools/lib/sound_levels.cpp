@@ -43,19 +43,20 @@ void LevelTracker::add(const unsigned char* bytes, std::size_t count) {
         levels.fullScale = levels.fullScale || isFullScale(sample, eightBit);
         channel = channel + 1 == channels ? 0 : channel + 1;
     }
+    stretches_.push_back({handedOn_, handedOn_ + count, std::move(levels)});
     handedOn_ += count;
-    stretches_.push_back({handedOn_, std::move(levels)});
 }
 
 Levels LevelTracker::takeHeard(std::uint64_t heardBytes) {
     Levels heard;
     heard.peaks.assign(static_cast<std::size_t>(format_.channels), 0);
-    while (!stretches_.empty() && stretches_.front().end <= heardBytes) {
-        const Levels& stretch = stretches_.front().levels;
+    for (auto stretch = stretches_.begin(); stretch != stretches_.end() && stretch->start < heardBytes; ++stretch) {
         for (std::size_t channel = 0; channel < heard.peaks.size(); ++channel) {
-            heard.peaks[channel] = std::max(heard.peaks[channel], stretch.peaks[channel]);
+            heard.peaks[channel] = std::max(heard.peaks[channel], stretch->levels.peaks[channel]);
         }
-        heard.fullScale = heard.fullScale || stretch.fullScale;
+        heard.fullScale = heard.fullScale || stretch->levels.fullScale;
+    }
+    while (!stretches_.empty() && stretches_.front().end <= heardBytes) {
         stretches_.pop_front();
     }
     return heard;

@@ -33,12 +33,14 @@ public:
     explicit LevelTracker(const WavFormat& format);
     // The next `count` bytes handed on, of whole frames.
     void add(const unsigned char* bytes, std::size_t count);
-    // The peaks of what was handed on since the last call and lies within the
-    // first `heardBytes` of the stream.
+    // The peaks of what has begun to be heard, within the first `heardBytes`
+    // of the stream, since the last call: a stretch still being heard counts
+    // again next time, so that sound being heard always shows.
     Levels takeHeard(std::uint64_t heardBytes);
 
 private:
     struct Stretch {
+        std::uint64_t start;
         std::uint64_t end;
         Levels levels;
     };
