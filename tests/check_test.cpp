@@ -171,10 +171,10 @@ void mutate(std::string& text, std::mt19937& random) {
 // The frames of a WAV file the tools made: its data over its frame size,
 // from its chunks.
 std::size_t countWavFrames(const std::string& wav) {
-    const auto read = [&wav](std::size_t at, std::size_t bytes) {
+    const auto read = [&wav](std::size_t offset, std::size_t bytes) {
         std::size_t value = 0;
         for (std::size_t index = bytes; index-- > 0;) {
-            value = (value << 8) | static_cast<unsigned char>(wav[at + index]);
+            value = (value << 8) | static_cast<unsigned char>(wav[offset + index]);
         }
         return value;
     };

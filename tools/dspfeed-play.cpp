@@ -217,11 +217,13 @@ void passOnClientErrors(int said, bool failed) {
     if (pread(said, text.data(), text.size(), length - static_cast<off_t>(text.size())) < 0) {
         return;
     }
+    const std::string libraryMark = "ALSA lib ";
     std::string own;
     std::string library;
     for (std::size_t start = 0; start < text.size();) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
-        (text.compare(start, 9, "ALSA lib ") == 0 ? library : own) += text.substr(start, end - start) + "\n";
+        (text.compare(start, libraryMark.size(), libraryMark) == 0 ? library : own) +=
+            text.substr(start, end - start) + "\n";
         start = end + 1;
     }
     std::fputs((own.empty() && failed ? library : own).c_str(), stderr);
