@@ -184,6 +184,10 @@ expect "a report that cannot be written" 4 "dspfeed-check: cannot write the repo
     sh -c '"$0" --json s.txt >full' "$tools/dspfeed-check"
 expect "a missing stream" 3 "dspfeed2wav: cannot read missing.txt: No such file or directory" \
     "$tools/dspfeed2wav" missing.txt out.wav
+expect "a folder as standard input" 3 "dspfeed2wav: cannot read standard input: Is a directory" \
+    sh -c '"$0" - out.wav <.' "$tools/dspfeed2wav"
+expect "a folder as standard input of dspfeed-play" 3 "dspfeed-play: cannot read standard input: Is a directory" \
+    sh -c '"$0" - <.' "$tools/dspfeed-play"
 expect "a reader that goes away" 4 "dspfeed2wav: cannot write standard output: Broken pipe" \
     bash -c '"$0" s.txt - | head -c 100 >/dev/null; exit ${PIPESTATUS[0]}' "$tools/dspfeed2wav"
 # The tool knows why its output failed, so the player's failed write is not told.

@@ -369,16 +369,12 @@ int renderIntoNewFile(const ToolParts& parts, const Stream& stream, bool chosen)
 // Opens the stream named on the command line, or standard input for "-".
 bool openStream(const char* name, Stream& stream) {
     stream.name = nameInput(name);
-    if (std::strcmp(name, "-") == 0) {
-        stream.title = "stdin";
-        return true;
-    }
-    stream.title = stream.name.substr(stream.name.rfind('/') + 1);
+    stream.title = std::strcmp(name, "-") == 0 ? "stdin" : stream.name.substr(stream.name.rfind('/') + 1);
     if (stream.title.size() > 4 && stream.title.ends_with(".txt")) {
         stream.title.resize(stream.title.size() - 4);
     }
     struct stat status = {};
-    stream.input = openInput(stream.name, status);
+    stream.input = openInput(name, status);
     if (stream.input < 0) {
         failReading("dspfeed-play", stream.name, std::strerror(errno));
         return false;
