@@ -4,7 +4,6 @@
 
 #include <csignal>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -84,12 +83,17 @@ TEST_P(ManPageTest, NamesEveryMessageAndStatus) {
     const std::string statuses = page.substr(section, page.find(".SH ", section + 1) - section);
     // Each entry is a line ".B N", or ".BR N ", " M ..." for several.
     std::set<int> listed;
-    const std::regex entry(R"(\n\.BR? ([0-9][0-9", ]*)\n)");
-    const std::regex number("[0-9]+");
-    for (std::sregex_iterator line(statuses.begin(), statuses.end(), entry), end; line != end; ++line) {
-        const std::string numbers = (*line)[1];
-        for (std::sregex_iterator found(numbers.begin(), numbers.end(), number); found != end; ++found) {
-            listed.insert(std::stoi(found->str()));
+    std::istringstream lines(statuses);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t numbers = line.find(' ') + 1;
+        if ((line.rfind(".B ", 0) == 0 || line.rfind(".BR ", 0) == 0) &&
+            line.find_first_not_of("0123456789\", ", numbers) == std::string::npos) {
+            std::istringstream words(line.substr(numbers));
+            for (std::string word; std::getline(words, word, '"');) {
+                if (word.find_first_of("0123456789") != std::string::npos) {
+                    listed.insert(std::stoi(word.substr(word.find_first_of("0123456789"))));
+                }
+            }
         }
     }
     EXPECT_EQ(listed, GetParam().statuses);
