@@ -59,29 +59,6 @@ TEST(ChildStart, MissingProgramSaysWhy) {
     EXPECT_EQ(errno, ENOENT);
 }
 
-// Started ignoring SIGHUP and SIGINT, as under nohup or as a script's
-// background job, a tool (a forked copy of this test) and its child both go
-// on through them.
-TEST(IgnoredSignals, StayIgnoredInTheToolAndItsChild) {
-    const pid_t tool = fork();
-    if (tool == 0) {
-        std::signal(SIGHUP, SIG_IGN);
-        std::signal(SIGINT, SIG_IGN);
-        stopOnSignals();
-        _exit(waitForProcess(startProcess({"sh", "-c", "kill -HUP $$ $PPID && kill -INT $$ $PPID && sleep 0.1"}, {})));
-    }
-    int status = 0;
-    pid_t ended = 0;
-    for (int tries = 0; (ended = waitpid(tool, &status, WNOHANG)) == 0 && tries < 500; ++tries) {
-        usleep(10'000);
-    }
-    if (ended == 0) {  // hung: killed, which fails below
-        kill(tool, SIGKILL);
-        waitpid(tool, &status, 0);
-    }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-}
-
 struct SignalCase {
     const char* name;
     const char* child;  // run by sh; says what it did into the file named by $1
