@@ -91,8 +91,9 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
     const int writeError = sound ? writeSound(pipe[0], streamHeader, format, output, dataBytes) : 0;
     // The output failed: the player is stopped before it meets the closed
     // pipe, so that only the real cause is told, not a failed device write.
+    // (SIGKILL, which no player started ignoring SIGTERM can ignore.)
     if (writeError != 0) {
-        kill(player, SIGTERM);
+        kill(player, SIGKILL);
     }
     // Closed before waiting: a player still writing then fails at once.
     close(pipe[0]);
