@@ -1,12 +1,13 @@
 #!/bin/bash
 # Checks the tools: WAV round trips, dspfeed-play's /dev/dsp and WAV paths, and failing downstreams.
 # SPDX-License-Identifier: MIT
-# Usage: tools_check.sh DSPFEED FAKE-DSP-LIBRARY BRIDGE WAV2DSPFEED FILE-FAULTS-LIBRARY
+# Usage: tools_check.sh DSPFEED FAKE-DSP-LIBRARY BRIDGE WAV2DSPFEED FILE-FAULTS-LIBRARY SPAWN-FAULTS-LIBRARY
 set -euo pipefail
 export DSPFEED=$(realpath "$1") DSPFEED_BRIDGE_LIBRARY=$(realpath "$3")
 fake_driver=$(realpath "$2")
 wav2dspfeed=$(realpath "$4")
 file_faults=$(realpath "$5")
+spawn_faults=$(realpath "$6")
 root=$(cd "$(dirname "$0")/.." && pwd)
 tools=$(dirname "$DSPFEED")
 work=$(mktemp -d)
@@ -229,6 +230,19 @@ wait "$tool" || status=$?
     fail "SIGHUP and SIGINT ignored at start: status $status, children $children"
 rm nohup.wav whole.wav
 echo "ok SIGHUP under nohup and SIGINT ignored, to the tool and its player: status 0, the file whole"
+# A signal that comes as the player starts, before the tool has it watched,
+# still ends it: the tool dies by the signal, and the player, waiting for a
+# stream that never comes, is not left behind.
+{ exec sleep 5; } >live &
+writer=$!
+status=0
+LD_PRELOAD=$spawn_faults SPAWN_FAULT_SIGNAL=15 SPAWN_FAULT_PIDS=$PWD/spawned.pids "$tools/dspfeed-play" --via oss live \
+    2>/dev/null || status=$?
+kill "$writer"
+[ "$status" -eq 143 ] && [ -s spawned.pids ] && ! kill -0 $(cat spawned.pids) 2>/dev/null ||
+    fail "SIGTERM as the player starts: status $status, left $(cat spawned.pids)"
+rm spawned.pids
+echo "ok SIGTERM as the player starts: status 143, the player ended with the tool"
 # A player that dies alone (at the hands of the OOM killer, say) fails the
 # render, and the file it was to replace is kept.
 { head -c 100000 s.txt; exec sleep 5; } >live &

@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr int stoppingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 // What the signal handler needs, where it can read it safely.
 constexpr int mostChildren = 8;
 volatile pid_t children[mostChildren];
@@ -87,14 +89,20 @@ void stopEverything(int signal) {
 
 }  // namespace
 
+sigset_t makeStoppingSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : stoppingSignals) {
+        sigaddset(&signals, signal);
+    }
+    return signals;
+}
+
 void stopOnSignals() {
     struct sigaction action = {};
     action.sa_handler = stopEverything;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaddset(&action.sa_mask, signal);
-    }
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    action.sa_mask = makeStoppingSignals();
+    for (const int signal : stoppingSignals) {
         if (!isIgnored(signal)) {
             sigaction(signal, &action, nullptr);
         }

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <string>
@@ -12,6 +13,9 @@
 // ignoring stays ignored, in the tool and in its children. SIGPIPE is
 // ignored, so that a reader that went away is a failed write.
 void stopOnSignals();
+// SIGINT, SIGTERM and SIGHUP, as a set to block or to wait for.
+sigset_t makeStoppingSignals();
+
 // Whether the tool was started ignoring SIGPIPE: its children are then too,
 // and otherwise start with it at its default.
 bool wasPipeIgnoredAtStart();

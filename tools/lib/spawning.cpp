@@ -71,16 +71,26 @@ pid_t startProcess(std::vector<std::string> arguments, const std::vector<std::st
         sigaddset(&defaults, SIGPIPE);
     }
     posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    // The signals that stop the tool wait from before the spawn until the
+    // child is watched: one that came in between would end the tool and
+    // leave the child playing. The child starts with the tool's own mask.
+    const sigset_t stopping = makeStoppingSignals();
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &stopping, &previous);
+    posix_spawnattr_setsigmask(&attributes, &previous);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t child = -1;
     const int failure = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
+    if (failure == 0) {
+        watchChild(child);
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (failure != 0) {
         errno = failure;
         return -1;
     }
-    watchChild(child);
     return child;
 }
 
