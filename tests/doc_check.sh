@@ -66,7 +66,7 @@ checkRun() {
         fail "$document: $command: printed '$(cat "$folder/printed")', the document shows '$expected'"
     # A report that shows an error or a warning ends with status 1.
     local want=0
-    [[ $expected =~ (error|warning): ]] && want=1
+    [[ $expected =~ (error|warning)[:\"] ]] && want=1
     [ "$status" = "$want" ] || fail "$document: $command: status $status, said $(cat "$folder/said")"
     # The stream it plays: what the command before its pipe writes, or the
     # .txt file it names.

@@ -3,6 +3,7 @@
 #include "player_run.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,8 +85,16 @@ PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup) {
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
+    // A run that hangs is killed after a minute, and fails its case.
     int wait = 0;
-    waitpid(child, &wait, 0);
+    constexpr int mostWaits = 60'000;
+    int waits = 0;
+    while (waitpid(child, &wait, WNOHANG) == 0) {
+        if (++waits == mostWaits) {
+            kill(child, SIGKILL);
+        }
+        usleep(1000);
+    }
 
     PlayerRun run;
     run.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;

@@ -43,6 +43,16 @@ const std::string broken = "Early end of input - text file broken?\n";
 const std::string twoStereoFrames = stream(2, 16, 2, 44100, "1 -2\n32767 -32768\n");
 const std::string twoStereoWrites = written("01 00 fe ff") + written("ff 7f 00 80");
 
+// A frame of silence, as text.
+std::string silentFrame(int channels) {
+    std::string frame;
+    for (int channel = 0; channel < channels; ++channel) {
+        frame += "0 ";
+    }
+    frame.back() = '\n';
+    return frame;
+}
+
 // A driver that takes nothing from the first `times` writes.
 std::string stalledWrites(int times) {
     std::string script = "FAKE_DSP_WRITES=";
@@ -251,6 +261,7 @@ const std::string stereoWavHeader("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\
 // writes the file fills the lengths in.
 const std::string eightBitStereoWavHeader("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x88\x58\x01\0\x02\0\x08\0data\xff\xff\xff\xff", 44);
 const std::string thousandHertzWavHeader("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x01\0\xe8\x03\0\0\xd0\x07\0\0\x02\0\x10\0data\xff\xff\xff\xff", 44);
+const std::string thirtyTwoChannelWavHeader("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x20\0\x40\x1f\0\0\0\xd0\x07\0\x40\0\x10\0data\xff\xff\xff\xff", 44);
 const std::string monoWavHeader("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\xff\xff\xff\xff", 44);
 
 const PlayerCase bridgeCases[] = {
@@ -259,6 +270,8 @@ const PlayerCase bridgeCases[] = {
     // As the kernel's own OSS answers: 8 bits for what is no format, 1000 Hz for no rate.
     {"BridgeAnswersEightBitsForNoFormat", stream(1, 24, 2, 44100, "1 -2\n"), bridge, 0, "", "",
      "dspfeed-pcm u8 44100 2\n" + eightBitStereoWavHeader + "\x01\xfe"},
+    {"BridgeTakes32Channels", stream(1, 16, 32, 8000, silentFrame(32)),
+     bridge, 0, "", "", "dspfeed-pcm s16le 8000 32\n" + thirtyTwoChannelWavHeader + std::string(64, '\0')},
     {"BridgeRefusesMoreThan32Channels", stream(1, 16, 33, 8000, "1\n"), bridge, 254, badChannels, ""},
     {"BridgeAnswersRateZeroWithAThousand", stream(1, 16, 1, 0, "1\n"), bridge, 0, "", "",
      "dspfeed-pcm s16le 1000 1\n" + thousandHertzWavHeader + std::string("\x01\x00", 2)},

@@ -301,6 +301,14 @@ ln -s target.wav linked.wav
     [ "$(grep -oE '(fsync|rename[a-z0-9]*)\(' order.log | head -n 2 | tr -d '(\n')" = fsyncrename ] ||
     fail "a linked output: $(ls -l linked.wav target.wav; cat order.log)"
 echo "ok an output through a link: the target replaced, mode 664 kept under umask 077, flushed before the rename"
+# A new output takes the mode the umask leaves; standard output opened part
+# way gets the WAV file where it starts, its lengths patched in there.
+(umask 077 && "$tools/dspfeed2wav" s.txt private.wav)
+{ printf abc; "$tools/dspfeed2wav" s.txt -; } >partway.wav
+[ "$(stat -c %a private.wav)" = 600 ] && [ "$(head -c 3 partway.wav)" = abc ] && cmp -s <(tail -c +4 partway.wav) s-1.wav ||
+    fail "a new output under umask 077, or one part way: $(stat -c %a private.wav), $(od -An -c -N 16 partway.wav)"
+rm private.wav partway.wav
+echo "ok a new output under umask 077: mode 600; standard output part way: the WAV file from where it starts"
 # To a pipe, the stream's header says its lengths are unknown, never 0.
 "$tools/dspfeed2wav" s.txt - | cat >piped.wav
 [ "$(od -An -tx1 -j4 -N4 piped.wav | tr -d ' ') $(sox piped.wav -t raw - 2>/dev/null | wc -c)" = "ffffffff 96000" ] ||
