@@ -133,7 +133,7 @@ int device::request(unsigned long code, int* value) {
             }
             *value = code == SNDCTL_DSP_SETFMT  ? answerFormat(*value)
                      : code == SNDCTL_DSP_SPEED ? answerRate(*value)
-                                                : *channels;
+                                                : channels.value_or(*value);
         }
         logLine(asked + " -> " + std::to_string(*value));
         return 0;
