@@ -33,12 +33,12 @@ inline std::string readArguments(int argc, char** argv, std::vector<Option>& opt
     for (; next < argc && argv[next][0] == '-' && argv[next][1] != '\0' && !ended; ++next) {
         const std::string word = argv[next];
         ended = word == "--";
-        const std::size_t equals = word.find('=');
-        const auto option = std::ranges::find_if(
-            options, [&word, equals](const Option& known) { return word.substr(0, equals) == known.name; });
         if (ended) {
             continue;
         }
+        const std::size_t equals = word.find('=');
+        const auto option = std::ranges::find_if(
+            options, [&word, equals](const Option& known) { return word.substr(0, equals) == known.name; });
         if (option == options.end()) {
             return "unknown option '" + word.substr(0, equals) + "'";
         }
