@@ -221,7 +221,10 @@ for rewinds in no yes; do
     start=$(od -An -v -td2 -w4 "$sink.rec" | awk '($1 != 0 || $2 != 0) && !found { found = 1; print (NR - 1) * 4 }')
     awk -v start="${start:-0}" -v peaks="$peaks" '$3 ~ /^[0-9]+:[0-9][0-9]:[0-9][0-9]$/ && $4 == "of" {
             shown = substr($6, 2) / 100 * 96000; rendered = ($1 - start) / 4; lines++
+            # Once the stream is over, a sink that rewinds renders silence
+            # ahead at its own latency, up to seconds: that is not the stream.
             if (rendered < 0) rendered = 0
+            if (rendered > 96000) rendered = 96000
             if (shown > rendered + 4800 || (shown < 96000 && shown < rendered - 24000)) {
                 print "showed " shown " frames where the sink had rendered " rendered ": " $0; exit 1 }
             if (shown > 0 && !index($0, peaks)) { print "the meter, with sound shown: " $0; exit 1 }
