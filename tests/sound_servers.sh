@@ -42,6 +42,21 @@ fail() {
     exit 1
 }
 
+# waitFor PID SECONDS WHAT [COMMAND...]: the status of a child that ends
+# within SECONDS, running COMMAND as it waits; one that runs on fails the
+# test, named.
+waitFor() {
+    local pid=$1 seconds=$2 what=$3
+    local deadline=$((SECONDS + seconds))
+    shift 3
+    while kill -0 "$pid" 2>/dev/null; do
+        ((SECONDS < deadline)) || fail "$what: still running after $seconds s"
+        "$@"
+        sleep 0.1
+    done
+    wait "$pid"
+}
+
 # makeStream NAME RATE CHANNELS BITS SECONDS: a two-tone test signal as a text
 # stream and as its raw samples, both made by sox and od, not by the project.
 # The signal is offset from silence, so that its first frame tells where it
@@ -114,12 +129,16 @@ play() {
     pids+=("$recorder")
     sleep 0.5
     "$@" <"$name.txt" 2>"$name.$server.err" &
-    local player=$!
-    sleep 0.5
-    local captures
-    captures=$(pactl list short source-outputs | wc -l)
-    local status=0
-    wait "$player" || status=$?
+    local player=$! captures=0 status=0
+    pids+=("$player")
+    # Capture streams are counted all the while it plays: one opened at any
+    # moment counts, however late a busy machine lets it open.
+    countCaptures() {
+        local open
+        open=$(pactl list short source-outputs | wc -l)
+        ((open <= captures)) || captures=$open
+    }
+    waitFor "$player" 60 "$server $name" countCaptures || status=$?
     # The monitor's data comes some way behind the sound: wait until it all came.
     local frames=$(($(stat -c %s "$name.raw") / frame_bytes)) found
     # A pattern: gaps_expected may be *.
@@ -184,10 +203,11 @@ gaps_expected=1 play pulseaudio s16-stereo-48k-short 48000 2 16 \
 setsid env --default-signal=INT bash -c 'for name in "$@"; do "$0" "$name"; echo "$name" >>played.log; done' \
     "$tools/dspfeed-play" s16-stereo-48k.txt s16-stereo-48k.txt 2>/dev/null &
 group=$!
+pids+=("$group")
 sleep 1
 kill -INT -- "-$group"
 status=0
-wait "$group" || status=$?
+waitFor "$group" 5 "Ctrl-C in a shell loop" || status=$?
 sleep 0.5
 [ "$status" = 130 ] && [ ! -e played.log ] && ! kill -0 -- "-$group" 2>/dev/null ||
     fail "Ctrl-C: status $status, played $(cat played.log 2>/dev/null), processes left: $(ps -o pid=,comm= -g "$group")"
@@ -212,7 +232,7 @@ for rewinds in no yes; do
     recorder=$!
     pids+=("$recorder")
     sleep 0.5
-    script -qfec "$tools/dspfeed-play s16-stereo-48k-short.txt" /dev/null </dev/null |
+    timeout 30 script -qfec "$tools/dspfeed-play s16-stereo-48k-short.txt" /dev/null </dev/null |
         while IFS= read -r -d $'\r' line; do echo "$(stat -c %s "$sink.rec") ${line//$'\n'/}"; done >"$sink.log"
     kill "$recorder"
     wait "$recorder" 2>/dev/null || true
@@ -241,11 +261,12 @@ gaps_expected="*" captures_expected="-ge 2" play pulseaudio s16-stereo-48k-short
 # A server that goes away mid-stream is a failure, said as the server's.
 "$tools/dspfeed-play" s16-stereo-48k.txt 2>gone.err &
 player=$!
+pids+=("$player")
 sleep 1
 kill "$pulse"
 wait "$pulse" 2>/dev/null || true
 status=0
-wait "$player" || status=$?
+waitFor "$player" 10 "a server that goes away" || status=$?
 [ "$status" = 255 ] && [ "$(tail -n 2 gone.err | tr '\n' '|')" = \
     "Error writing to /dev/dsp|dspfeed-play: the sound server failed: Connection terminated|" ] ||
     fail "a server that goes away: status $status, said $(cat gone.err)"
@@ -285,7 +306,7 @@ graphPeriod() {
         [ -z "$latency" ] || break
         sleep 0.05
     done
-    wait "$player"
+    waitFor "$player" 30 "$1 on a graph of its own" >&2
     awk -v latency="${latency:-0}" 'BEGIN {
         for (period = 1; period * 2 <= latency && period < 2048; period *= 2);
         print period }'
