@@ -6,14 +6,16 @@
 //                                              a stream of a signal with no silent frame, and its bytes
 //   kernel_guest record EXPECTED.raw BITS CHANNELS RATE
 //                                              records /dev/adsp, which hears what /dev/dsp plays on the
-//                                              loopback card, until SIGTERM; then says whether the
-//                                              stream made meanwhile came exactly
+//                                              loopback card, until the stream made meanwhile and a
+//                                              second after it came, or SIGTERM; then says whether the
+//                                              stream came exactly
 //   kernel_guest hold                          keeps the capture side of /dev/dsp busy until killed
 #include <fcntl.h>
 #include <linux/soundcard.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -80,19 +82,39 @@ int record(const char* expectedPath, int bits, int channels, int rate) {
     sigaction(SIGTERM, &action, nullptr);
     int format = bits;  // 8 is AFMT_U8 and 16 AFMT_S16_LE
     const int device = openConfigured("/dev/adsp", O_RDONLY, format, channels, rate);
+    const std::size_t frameBytes = static_cast<std::size_t>(channels * bits / 8);
+    const std::string silence(frameBytes, bits == 8 ? '\x80' : '\0');
     std::string recorded;
+    std::string expected;
+    std::size_t start = 0;  // the first sounding frame, once it came
+    const auto skipSilence = [&] {
+        while (start + frameBytes <= recorded.size() && recorded.compare(start, frameBytes, silence) == 0) {
+            start += frameBytes;
+        }
+    };
+    const auto readExpected = [&] {
+        if (expected.empty()) {
+            std::ifstream file(expectedPath, std::ios::binary);
+            expected.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        }
+    };
+    // It stops by itself once the stream and a second after it came, as many
+    // frames as that is, however slowly a busy host runs this guest; or at
+    // SIGTERM. The stream is made while it records: its first frame tells
+    // that the stream is there to read.
+    const std::size_t afterBytes = static_cast<std::size_t>(rate) * frameBytes;
     char block[4096];
     for (ssize_t read = 0; stopped == 0 && (read = ::read(device, block, sizeof block)) > 0;) {
         recorded.append(block, static_cast<std::size_t>(read));
+        skipSilence();
+        if (start < recorded.size()) {
+            readExpected();
+        }
+        if (!expected.empty() && recorded.size() >= start + expected.size() + afterBytes) {
+            break;
+        }
     }
-    std::ifstream file(expectedPath, std::ios::binary);
-    const std::string expected((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    const std::size_t frameBytes = static_cast<std::size_t>(channels * bits / 8);
-    const std::string silence(frameBytes, bits == 8 ? '\x80' : '\0');
-    std::size_t start = 0;
-    while (start < recorded.size() && recorded.compare(start, frameBytes, silence) == 0) {
-        start += frameBytes;
-    }
+    readExpected();
     std::size_t after = 0;
     for (std::size_t at = start + expected.size(); at + frameBytes <= recorded.size(); at += frameBytes) {
         after += recorded.compare(at, frameBytes, silence) != 0 ? 1 : 0;
@@ -102,8 +124,17 @@ int record(const char* expectedPath, int bits, int channels, int rate) {
         ++same;
     }
     if (same < expected.size()) {
-        std::printf("DIFFERENT from frame %zu of %zu, after %zu frames of silence\n", same / frameBytes,
-                    expected.size() / frameBytes, start / frameBytes);
+        // Whose the difference is: a recording that ends there, silence in
+        // the stream's place, or other sound.
+        const std::size_t at = start + (same / frameBytes * frameBytes);
+        std::size_t silent = 0;
+        while (at + silent + frameBytes <= recorded.size() && recorded.compare(at + silent, frameBytes, silence) == 0) {
+            silent += frameBytes;
+        }
+        std::printf("DIFFERENT from frame %zu of %zu, after %zu frames of silence: there %zu silent frames, of %zu "
+                    "recorded after it\n",
+                    same / frameBytes, expected.size() / frameBytes, start / frameBytes, silent / frameBytes,
+                    (recorded.size() - std::min(at, recorded.size())) / frameBytes);
         return 1;
     }
     std::printf("exact: %zu frames after %zu of silence, %zu sounding frames after them\n",

@@ -63,6 +63,7 @@ timeout 170 qemu-system-x86_64 -machine pc,accel=tcg -m 512 -display none -monit
 echo "== the guest, on Debian's kernel $version, took $(($(date +%s) - started)) s"
 tr -d '\r' <"$work/console" | sed -n 's/^dspfeed-guest: //p' >"$work/said"
 cat "$work/said"
+tr -d '\r' <"$work/console" | sed -n 's/^dspfeed-guest-again: /again: /p'
 
 # What each case must have said: exact bytes (after them the loopback may
 # replay a stale stretch of its capture buffer, which is not the player's),
