@@ -124,17 +124,27 @@ int record(const char* expectedPath, int bits, int channels, int rate) {
         ++same;
     }
     if (same < expected.size()) {
-        // Whose the difference is: a recording that ends there, silence in
-        // the stream's place, or other sound.
-        const std::size_t at = start + (same / frameBytes * frameBytes);
+        // Whose the difference is: silence where the stream was late (the
+        // rest of it follows whole), silence in place of frames lost, or
+        // other sound, or a recording that ends there.
+        const std::size_t from = same / frameBytes * frameBytes;
+        const std::size_t at = start + from;
         std::size_t silent = 0;
         while (at + silent + frameBytes <= recorded.size() && recorded.compare(at + silent, frameBytes, silence) == 0) {
             silent += frameBytes;
         }
-        std::printf("DIFFERENT from frame %zu of %zu, after %zu frames of silence: there %zu silent frames, of %zu "
-                    "recorded after it\n",
-                    same / frameBytes, expected.size() / frameBytes, start / frameBytes, silent / frameBytes,
-                    (recorded.size() - std::min(at, recorded.size())) / frameBytes);
+        const auto goesOnFrom = [&](std::size_t streamAt) {
+            const std::size_t rest = expected.size() - std::min(streamAt, expected.size());
+            return at + silent + rest <= recorded.size() &&
+                   recorded.compare(at + silent, rest, expected, std::min(streamAt, expected.size()), rest) == 0;
+        };
+        const char* after = at + silent >= recorded.size() ? "the recording ends"
+                            : silent == 0                  ? "other sound"
+                            : goesOnFrom(from)             ? "then the rest of the stream, late"
+                            : goesOnFrom(from + silent)    ? "then the rest of the stream, as many frames lost"
+                                                           : "then other sound";
+        std::printf("DIFFERENT from frame %zu of %zu, after %zu frames of silence: %zu silent frames there, %s\n",
+                    from / frameBytes, expected.size() / frameBytes, start / frameBytes, silent / frameBytes, after);
         return 1;
     }
     std::printf("exact: %zu frames after %zu of silence, %zu sounding frames after them\n",
