@@ -7,6 +7,8 @@
 # sound modules, the player and kernel_guest with their libraries, and
 # kernel_guest_init, which says on the serial console how each case went.
 set -euo pipefail
+# The guest, whose timer clocks its loopback card.
+source "$(dirname "$0")/realtime.sh"
 player=$(realpath "$1")
 guest=$(realpath "$2")
 fake_driver=$(realpath "$3")

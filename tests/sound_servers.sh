@@ -10,15 +10,8 @@
 # recorder's may be open meanwhile (PulseAudio's own OSS emulation, checked
 # here too, opens one: it is exact, but takes the microphone).
 set -euo pipefail
-# Sound runs ahead of whatever else the machine does, as a desktop's servers
-# do: where root may, the servers, the recorder and the player run at a
-# real-time priority, so that a build beside the suite comes second to them
-# (DSPFEED_REALTIME=off runs without it, for comparison). What arrives is
-# held to the same exact samples either way.
-if [ -z "${DSPFEED_REALTIME:-}" ] && chrt --rr 10 true 2>/dev/null; then
-    DSPFEED_REALTIME="round-robin 10" exec chrt --rr 10 "$0" "$@"
-fi
-echo "real-time priority: ${DSPFEED_REALTIME:-none (not allowed here)}"
+# The servers, the recorder and the player.
+source "$(dirname "$0")/realtime.sh"
 export DSPFEED=$(realpath "$1") DSPFEED_BRIDGE_LIBRARY=$(realpath "$2")
 match=$(realpath "$3")
 fake_driver=$(realpath "$4")
