@@ -6,9 +6,9 @@
 # its process id. A sink is made per stream, at the stream's own rate and
 # format, and its monitor recorded while the stream plays: every frame must
 # arrive unchanged, with no silence inserted (but where a live writer
-# paused), and no capture stream but the
-# recorder's may be open meanwhile (PulseAudio's own OSS emulation, checked
-# here too, opens one: it is exact, but takes the microphone).
+# paused), and no capture stream but the recorder's may be open meanwhile.
+# (PulseAudio's own OSS emulation, checked here too, is exact, but as a rule
+# takes the microphone.)
 set -euo pipefail
 # The servers, the recorder and the player.
 source "$(dirname "$0")/realtime.sh"
@@ -154,7 +154,7 @@ play() {
     fi
     [[ $found == $arrived ]] || fail "$server $name: $found (the server told of sound late $missed times)"
     [ "$status" -eq 0 ] || fail "$server $name: status $status: $(cat "$name.$server.err")"
-    [ "$captures" ${captures_expected:--eq 1} ] ||
+    [ "${captures_expected:-}" = told ] || [ "$captures" -eq 1 ] ||
         fail "$server $name: $((captures - 1)) capture streams open besides the recorder's"
     echo "ok $server $name (${*#"$tools/"}): $found; $((captures - 1)) capture streams besides the recorder's"
 }
@@ -249,10 +249,12 @@ for rewinds in no yes; do
     echo "ok pulseaudio progress on a terminal, on a sink that rewinds: $rewinds: $(grep -c 'of 0:00:02' "$sink.log") lines, within 0.1 s of the sink's sound, $peaks"
 done
 # The bare player through PulseAudio's own OSS emulation, as the README
-# offers it: every sample unchanged too, but with a capture stream on the
-# default source, and with the silences it inserts when the machine is busy.
+# offers it: every sample unchanged too, but with the silences it inserts
+# when the machine is busy, and as a rule a capture stream on the default
+# source. That is told, not held: with a build beside it, the emulation had
+# none open, whenever it was looked at, in 4 runs of 10.
 dsp_emulation=$(ls /usr/lib/*/pulseaudio/libpulsedsp.so)
-gaps_expected="*" captures_expected="-ge 2" play pulseaudio s16-stereo-48k-short 48000 2 16 env LD_PRELOAD="$dsp_emulation" "$DSPFEED"
+gaps_expected="*" captures_expected=told play pulseaudio s16-stereo-48k-short 48000 2 16 env LD_PRELOAD="$dsp_emulation" "$DSPFEED"
 # A server that goes away mid-stream is a failure, said as the server's.
 "$tools/dspfeed-play" s16-stereo-48k.txt 2>gone.err &
 player=$!
