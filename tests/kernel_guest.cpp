@@ -128,23 +128,25 @@ int record(const char* expectedPath, int bits, int channels, int rate) {
         // rest of it follows whole), silence in place of frames lost, or
         // other sound, or a recording that ends there.
         const std::size_t from = same / frameBytes * frameBytes;
-        const std::size_t at = start + from;
+        const std::size_t there = start + from;
         std::size_t silent = 0;
-        while (at + silent + frameBytes <= recorded.size() && recorded.compare(at + silent, frameBytes, silence) == 0) {
+        while (there + silent + frameBytes <= recorded.size() &&
+               recorded.compare(there + silent, frameBytes, silence) == 0) {
             silent += frameBytes;
         }
         const auto goesOnFrom = [&](std::size_t streamAt) {
             const std::size_t rest = expected.size() - std::min(streamAt, expected.size());
-            return at + silent + rest <= recorded.size() &&
-                   recorded.compare(at + silent, rest, expected, std::min(streamAt, expected.size()), rest) == 0;
+            return there + silent + rest <= recorded.size() &&
+                   recorded.compare(there + silent, rest, expected, std::min(streamAt, expected.size()), rest) == 0;
         };
-        const char* after = at + silent >= recorded.size() ? "the recording ends"
-                            : silent == 0                  ? "other sound"
-                            : goesOnFrom(from)             ? "then the rest of the stream, late"
-                            : goesOnFrom(from + silent)    ? "then the rest of the stream, as many frames lost"
-                                                           : "then other sound";
+        const char* followedBy = there + silent >= recorded.size() ? "the recording ends"
+                                 : silent == 0                     ? "other sound"
+                                 : goesOnFrom(from)                ? "then the rest of the stream, late"
+                                 : goesOnFrom(from + silent)       ? "then the rest of the stream, as many frames lost"
+                                                                   : "then other sound";
         std::printf("DIFFERENT from frame %zu of %zu, after %zu frames of silence: %zu silent frames there, %s\n",
-                    from / frameBytes, expected.size() / frameBytes, start / frameBytes, silent / frameBytes, after);
+                    from / frameBytes, expected.size() / frameBytes, start / frameBytes, silent / frameBytes,
+                    followedBy);
         return 1;
     }
     std::printf("exact: %zu frames after %zu of silence, %zu sounding frames after them\n",
