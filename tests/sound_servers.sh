@@ -103,9 +103,9 @@ countServerShortfalls() {
 
 # play SERVER NAME RATE CHANNELS BITS COMMAND...: records the monitor of a
 # sink of the stream's format while COMMAND plays NAME.txt, then checks.
-# A recording made while the server, by its own account, ran late
-# proves nothing either way: it is made again, twice at most, and must then
-# pass. One that falls short with no such account fails at once.
+# A recording made while the server, by its own account, ran late proves
+# nothing either way: it is made again, twice at most, and must then pass.
+# One that falls short with no such account fails at once.
 play() {
     local server=$1 name=$2 rate=$3 channels=$4 bits=$5
     shift 5
