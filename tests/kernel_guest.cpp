@@ -86,12 +86,14 @@ int record(const char* expectedPath, int bits, int channels, int rate) {
     const std::string silence(frameBytes, bits == 8 ? '\x80' : '\0');
     std::string recorded;
     std::string expected;
-    std::size_t start = 0;  // the first sounding frame, once it came
-    const auto skipSilence = [&] {
-        while (start + frameBytes <= recorded.size() && recorded.compare(start, frameBytes, silence) == 0) {
-            start += frameBytes;
+    // Where the silence that begins at `place` ends.
+    const auto endOfSilence = [&](std::size_t place) {
+        while (place + frameBytes <= recorded.size() && recorded.compare(place, frameBytes, silence) == 0) {
+            place += frameBytes;
         }
+        return place;
     };
+    std::size_t start = 0;  // the first sounding frame, once it came
     const auto readExpected = [&] {
         if (expected.empty()) {
             std::ifstream file(expectedPath, std::ios::binary);
@@ -106,7 +108,7 @@ int record(const char* expectedPath, int bits, int channels, int rate) {
     char block[4096];
     for (ssize_t read = 0; stopped == 0 && (read = ::read(device, block, sizeof block)) > 0;) {
         recorded.append(block, static_cast<std::size_t>(read));
-        skipSilence();
+        start = endOfSilence(start);
         if (start < recorded.size()) {
             readExpected();
         }
@@ -129,11 +131,7 @@ int record(const char* expectedPath, int bits, int channels, int rate) {
         // other sound, or a recording that ends there.
         const std::size_t from = same / frameBytes * frameBytes;
         const std::size_t there = start + from;
-        std::size_t silent = 0;
-        while (there + silent + frameBytes <= recorded.size() &&
-               recorded.compare(there + silent, frameBytes, silence) == 0) {
-            silent += frameBytes;
-        }
+        const std::size_t silent = endOfSilence(there) - there;
         const auto goesOnFrom = [&](std::size_t streamAt) {
             const std::size_t rest = expected.size() - std::min(streamAt, expected.size());
             return there + silent + rest <= recorded.size() &&

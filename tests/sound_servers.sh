@@ -237,7 +237,7 @@ for rewinds in no yes; do
     awk -v start="${start:-0}" -v peaks="$peaks" '$3 ~ /^[0-9]+:[0-9][0-9]:[0-9][0-9]$/ && $4 == "of" {
             shown = substr($6, 2) / 100 * 96000; rendered = ($1 - start) / 4; lines++
             # Once the stream is over, a sink that rewinds renders silence
-            # ahead at its own latency, up to seconds: that is not the stream.
+            # ahead at its own latency: that is not the stream.
             if (rendered < 0) rendered = 0
             if (rendered > 96000) rendered = 96000
             if (shown > rendered + 4800 || (shown < 96000 && shown < rendered - 24000)) {
