@@ -46,7 +46,7 @@ pid_t start(std::vector<std::string> arguments, int input, int output) {
     return child;
 }
 
-void writeAll(int descriptor, const std::string& bytes) {
+void writeString(int descriptor, const std::string& bytes) {
     for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t written = write(descriptor, bytes.data() + done, bytes.size() - done);
         if (written <= 0) {
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     const pid_t player = start(command, played[0], open("/dev/null", O_WRONLY));
     close(played[0]);
     if (text) {
-        writeAll(played[1], "SAMPLES: " + std::to_string(frames) + "\nBITSPERSAMPLE: " + std::to_string(bits) +
+        writeString(played[1], "SAMPLES: " + std::to_string(frames) + "\nBITSPERSAMPLE: " + std::to_string(bits) +
                                 "\nCHANNELS: " + std::to_string(channels) + "\nSAMPLERATE: " + std::to_string(rate) +
                                 "\nNORMALIZED: FALSE\n");
     }
@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
             for (long index = frame; index < end; ++index) {
                 bytes += index >= silentFrames && index < silentFrames + clickFrames ? click : quiet;
             }
-            writeAll(played[1], bytes);
+            writeString(played[1], bytes);
         }
     };
     writeFrames(0, silentFrames);

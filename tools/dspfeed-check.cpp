@@ -100,7 +100,7 @@ bool readsAsNumber(const std::string& word) {
 
 // What the samples amount to as the device gets them: the peak of each
 // channel, how many sit at full scale, and at 8 bits how many do not fit a byte.
-struct Levels {
+struct SampleTally {
     std::int64_t channels = 1;
     std::vector<std::int32_t> peaks;
     std::int64_t fullScale = 0;
@@ -109,24 +109,24 @@ struct Levels {
     std::int16_t firstOutsideByteValue = 0;
 };
 
-void addSample(Check& check, Levels& levels, std::int16_t value, std::int64_t channel, bool eightBit,
+void addSample(Check& check, SampleTally& tally, std::int16_t value, std::int64_t channel, bool eightBit,
                std::uint64_t start) {
     std::int32_t level = std::abs(std::int32_t{value});
     if (eightBit) {
         const int played = value & 0xff;  // the low byte, as the player writes it
-        if (played != value && levels.outsideByte++ == 0) {
-            levels.firstOutsideByte = {start, check.window.positionOf(start)};
-            levels.firstOutsideByteValue = value;
+        if (played != value && tally.outsideByte++ == 0) {
+            tally.firstOutsideByte = {start, check.window.positionOf(start)};
+            tally.firstOutsideByteValue = value;
         }
         level = std::abs(played - 128);
     }
-    levels.fullScale += isFullScale(value, eightBit) ? 1 : 0;
-    std::int32_t& peak = levels.peaks[levels.peaks.size() == 1 ? 0 : static_cast<std::size_t>(channel)];
+    tally.fullScale += isFullScale(value, eightBit) ? 1 : 0;
+    std::int32_t& peak = tally.peaks[tally.peaks.size() == 1 ? 0 : static_cast<std::size_t>(channel)];
     peak = std::max(peak, level);
 }
 
 // An 8-bit peak is its distance from 128.
-std::string formatLevel(std::int32_t peak, bool eightBit) {
+std::string describePeak(std::int32_t peak, bool eightBit) {
     if (peak == 0) {
         return "silent";
     }
@@ -136,27 +136,27 @@ std::string formatLevel(std::int32_t peak, bool eightBit) {
     return text;
 }
 
-void describeLevels(Check& check, const Levels& levels, bool eightBit) {
+void describeTally(Check& check, const SampleTally& tally, bool eightBit) {
     Report& report = check.report;
-    if (levels.outsideByte > 0) {
-        const std::int16_t first = levels.firstOutsideByteValue;
-        check.find(levels.firstOutsideByte, false,
-                   countOf(levels.outsideByte, "8-bit value") + " outside 0..255, the first " + std::to_string(first) +
+    if (tally.outsideByte > 0) {
+        const std::int16_t first = tally.firstOutsideByteValue;
+        check.find(tally.firstOutsideByte, false,
+                   countOf(tally.outsideByte, "8-bit value") + " outside 0..255, the first " + std::to_string(first) +
                        ", which plays as " + std::to_string(static_cast<std::uint8_t>(first)));
     }
     std::string peaks = "peak";
-    if (levels.peaks.size() == 1) {
-        peaks += (levels.channels == 1 ? " " : " of all channels ") + formatLevel(levels.peaks[0], eightBit);
+    if (tally.peaks.size() == 1) {
+        peaks += (tally.channels == 1 ? " " : " of all channels ") + describePeak(tally.peaks[0], eightBit);
     } else {
-        for (std::size_t channel = 0; channel < levels.peaks.size(); ++channel) {
+        for (std::size_t channel = 0; channel < tally.peaks.size(); ++channel) {
             peaks += (channel == 0 ? " channel " : ", channel ") + std::to_string(channel + 1) + " " +
-                     formatLevel(levels.peaks[channel], eightBit);
+                     describePeak(tally.peaks[channel], eightBit);
         }
     }
     report.notes.push_back(peaks);
-    report.notes.push_back(levels.fullScale == 0
+    report.notes.push_back(tally.fullScale == 0
                                ? std::string("no value at full scale")
-                               : countOf(levels.fullScale, "value") + " at full scale (possible clipping)");
+                               : countOf(tally.fullScale, "value") + " at full scale (possible clipping)");
 }
 
 // Reads the body as the player does with the device's answers: a frame
@@ -168,9 +168,9 @@ void checkBody(Check& check) {
     const std::int64_t frames = std::max<std::int32_t>(report.values[0].value_or(0), 0);
     const std::int64_t channels = answerChannels(report.values[2].value_or(1)).value_or(1);
     const bool eightBit = answerFormat(report.values[1].value_or(AFMT_U8)) == AFMT_U8;
-    Levels levels;
-    levels.channels = channels;
-    levels.peaks.assign(channels > channelsWithOwnPeak ? 1 : static_cast<std::size_t>(channels), 0);
+    SampleTally tally;
+    tally.channels = channels;
+    tally.peaks.assign(channels > channelsWithOwnPeak ? 1 : static_cast<std::size_t>(channels), 0);
 
     const std::int64_t values = frames * channels;  // below 2^62
     std::int64_t read = 0;
@@ -187,10 +187,10 @@ void checkBody(Check& check) {
                            describeFailedNumber(check, place, check.window.offset(), "-32768..32767"));
             break;
         }
-        addSample(check, levels, value, channel, eightBit, start);
+        addSample(check, tally, value, channel, eightBit, start);
         channel = channel + 1 == channels ? 0 : channel + 1;
     }
-    describeLevels(check, levels, eightBit);
+    describeTally(check, tally, eightBit);
     if (read < values) {
         report.player = {read / channels, brokenInputMessage, exitDone};
         return;
@@ -319,7 +319,8 @@ int checkAndReport(const std::string& path, bool json) {
         return failReading("dspfeed-check", makeShowable(nameInput(path)), std::strerror(check.window.error()));
     }
     const Report& report = check.report;
-    const std::string text = formatReport(report, path == "-" ? "<stdin>" : makeShowable(path), json);
+    const std::string name = path == "-" ? "<stdin>" : makeShowable(path);
+    const std::string text = json ? formatJsonReport(report, name) : formatTextReport(report, name);
     if (!writeAll(1, text.data(), text.size())) {
         return failWriting("dspfeed-check", "the report", std::strerror(errno));
     }

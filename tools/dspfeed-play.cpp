@@ -40,8 +40,7 @@
 
 namespace {
 
-// How often the progress line is rewritten.
-constexpr std::chrono::milliseconds progressInterval{250};
+constexpr auto progressInterval = std::chrono::milliseconds(static_cast<int>(updateSeconds * 1000));
 
 constexpr const char* usageLine = "usage: dspfeed-play [--via oss|pulse|alsa|wav] [--] [STREAM.txt | -]\n";
 

@@ -103,7 +103,7 @@ WavFormat currentFormat() {
     return {bridge.format == AFMT_U8 ? 1 : 2, bridge.channels, bridge.rate};
 }
 
-bool writeAll(const void* data, std::size_t count) {
+bool sendOut(const void* data, std::size_t count) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (count > 0) {
         const ssize_t written = realWrite(bridge.output, bytes, count);
@@ -150,7 +150,7 @@ bool writeAll(const void* data, std::size_t count) {
 void failOnServer(const std::string& reason) {
     if (bridge.failure == 0) {
         const std::string line = makeFailedLine(reason);
-        (void)writeAll(line.data(), line.size());
+        (void)sendOut(line.data(), line.size());
         bridge.failure = EIO;
     }
 }
@@ -162,7 +162,7 @@ double bytesPerSecond() {
 void reportHeard(double seconds) {
     const std::string line =
         makeHeardLine(seconds, bridge.meter->takeHeard(static_cast<std::uint64_t>(seconds * bytesPerSecond())));
-    (void)writeAll(line.data(), line.size());
+    (void)sendOut(line.data(), line.size());
 }
 
 void reportHeardByServer() {
@@ -185,7 +185,7 @@ void start() {
             failOnServer(error);
         } else if (metered) {
             bridge.meter = std::make_unique<LevelTracker>(format);
-            tickWhileWaiting(reportHeardByServer, bridgeMeterSeconds);
+            tickWhileWaiting(reportHeardByServer, updateSeconds);
         }
         return;
     }
@@ -200,7 +200,7 @@ void start() {
 bool handOver() {
     if (bridge.failure == 0 && bridge.gatheredBytes > 0) {
         if (bridge.destination != Destination::server) {
-            (void)writeAll(bridge.gathered.data(), bridge.gatheredBytes);
+            (void)sendOut(bridge.gathered.data(), bridge.gatheredBytes);
         } else if (const std::string error = writeToServer(bridge.gathered.data(), bridge.gatheredBytes);
                    !error.empty()) {
             failOnServer(error);

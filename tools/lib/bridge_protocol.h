@@ -23,7 +23,8 @@ constexpr const char* bridgeFormatVariable = "DSPFEED_BRIDGE_FORMAT";
 constexpr const char* bridgeMeterVariable = "DSPFEED_BRIDGE_METER";
 constexpr const char* bridgeStreamNameVariable = "DSPFEED_BRIDGE_NAME";
 constexpr const char* bridgeTryVariable = "DSPFEED_BRIDGE_TRY";
-constexpr double bridgeMeterSeconds = 0.25;
+// How often what is heard is told, and the progress line rewritten.
+constexpr double updateSeconds = 0.25;
 
 // "dspfeed-pcm FORMAT RATE CHANNELS", FORMAT being u8 or s16le.
 std::string makeFormatLine(const WavFormat& format);

@@ -70,45 +70,40 @@ std::optional<double> lengthInSeconds(const Report& report, std::int64_t frames)
     return static_cast<double>(frames) / rate;
 }
 
-std::string formatReport(const Report& report, const std::string& name, bool json) {
-    std::string text;
-    if (json) {
-        text += "{\"type\":\"header\"";
-        for (std::size_t field = 0; field < numericKeyCount; ++field) {
-            text += std::string(",\"") + headerKeys[field] + "\":" + formatValue(report.values[field], "null");
-        }
-        text +=
-            ",\"NORMALIZED\":" + (report.flagWord ? quoteJson(makeShowable(*report.flagWord, longestShown)) : "null") +
-            "}\n";
-    } else {
-        text += describeHeader(report) + '\n';
-    }
+std::string formatTextReport(const Report& report, const std::string& name) {
+    std::string text = describeHeader(report) + '\n';
     for (const Finding& finding : report.findings) {
-        const std::string kind = finding.isError ? "error" : "warning";
-        const std::string line = std::to_string(finding.place.position.line);
-        const std::string column = std::to_string(finding.place.position.column);
         // Appended a field at a time, which makes no string in between.
-        if (json) {
-            text += "{\"type\":\"" + kind;
-            text += "\",\"file\":" + quoteJson(name);
-            text += ",\"line\":" + line;
-            text += ",\"column\":" + column;
-            text += ",\"message\":" + quoteJson(finding.text);
-            text += "}\n";
-        } else {
-            text.append(name).append(":").append(line).append(":").append(column);
-            text.append(": ").append(kind).append(": ").append(finding.text).append("\n");
-        }
+        text.append(name).append(":").append(std::to_string(finding.place.position.line));
+        text.append(":").append(std::to_string(finding.place.position.column));
+        text.append(": ").append(finding.isError ? "error" : "warning").append(": ").append(finding.text).append("\n");
     }
     for (const std::string& note : report.notes) {
-        text += (json ? "{\"type\":\"note\",\"message\":" + quoteJson(note) + "}" : "note: " + note) + '\n';
+        text.append("note: ").append(note).append("\n");
     }
-    if (json) {
-        text += "{\"type\":\"player\",\"framesPlayed\":" + std::to_string(report.player.framesPlayed) +
-                ",\"message\":" + quoteJson(report.player.message) +
-                ",\"status\":" + std::to_string(report.player.status) + "}\n";
-    } else {
-        text += describePlayer(report) + '\n';
+    return text + describePlayer(report) + '\n';
+}
+
+std::string formatJsonReport(const Report& report, const std::string& name) {
+    std::string text = "{\"type\":\"header\"";
+    for (std::size_t field = 0; field < numericKeyCount; ++field) {
+        text += std::string(",\"") + headerKeys[field] + "\":" + formatValue(report.values[field], "null");
     }
-    return text;
+    text += std::string(",\"") + flagKey + "\":" +
+            (report.flagWord ? quoteJson(makeShowable(*report.flagWord, longestShown)) : "null") + "}\n";
+    for (const Finding& finding : report.findings) {
+        text += "{\"type\":\"";
+        text += finding.isError ? "error" : "warning";
+        text += "\",\"file\":" + quoteJson(name);
+        text += ",\"line\":" + std::to_string(finding.place.position.line);
+        text += ",\"column\":" + std::to_string(finding.place.position.column);
+        text += ",\"message\":" + quoteJson(finding.text);
+        text += "}\n";
+    }
+    for (const std::string& note : report.notes) {
+        text += "{\"type\":\"note\",\"message\":" + quoteJson(note) + "}\n";
+    }
+    return text + "{\"type\":\"player\",\"framesPlayed\":" + std::to_string(report.player.framesPlayed) +
+           ",\"message\":" + quoteJson(report.player.message) + ",\"status\":" + std::to_string(report.player.status) +
+           "}\n";
 }

@@ -45,5 +45,7 @@ struct Report {
 std::optional<double> lengthInSeconds(const Report& report, std::int64_t frames);
 
 // The report on the stream `name`: the header, the findings in the order of
-// the stream, the notes, and what the player does.
-std::string formatReport(const Report& report, const std::string& name, bool json);
+// the stream, the notes, and what the player does; as lines of text, or as
+// JSON objects a line.
+std::string formatTextReport(const Report& report, const std::string& name);
+std::string formatJsonReport(const Report& report, const std::string& name);
