@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -211,6 +212,16 @@ std::size_t countWrites(const std::string& log) {
     return writes;
 }
 
+// The requests the player made of the device, as "NAME VALUE " for each.
+std::string describeRequests(const std::string& log) {
+    static const std::regex request(R"(ioctl SNDCTL_DSP_(\w+) (-?\d+))");
+    std::string requests;
+    for (std::sregex_iterator match(log.begin(), log.end(), request), end; match != end; ++match) {
+        requests += (*match)[1].str() + " " + (*match)[2].str() + " ";
+    }
+    return requests;
+}
+
 // On each stream, four ways to one answer: the checker's prediction, the
 // player on a fake driver that answers as the kernel does, and the player
 // through the bridge into a WAV file, by dspfeed2wav and by dspfeed-play.
@@ -218,11 +229,12 @@ TEST(CheckPrediction, AgreesWithThePlayerOnMutatedStreams) {
     constexpr int streamCount = 332;
     std::mt19937 random(20261208);
     const std::regex prediction(R"re("framesPlayed":(\d+),"message":"((?:[^"\\]|\\.)*)","status":(\d+))re");
+    const std::regex wholeHeader(R"re("BITSPERSAMPLE":(-?\d+),"CHANNELS":(-?\d+),"SAMPLERATE":(-?\d+),"NORMALIZED":")re");
     const PlayerSetup toWav = {
         .arguments = {"-", "out.wav"}, .fakeDevice = false, .inOwnFolder = true, .program = DSPFEED2WAV_BINARY};
     const PlayerSetup playToWav = {
         .arguments = {"--via", "wav", "-"}, .fakeDevice = false, .inOwnFolder = true, .program = DSPFEED_PLAY_BINARY};
-    int compared = 0;
+    std::set<std::string> messages;
     for (int index = 0; index < streamCount; ++index) {
         std::string stream = validStreams[index % std::size(validStreams)];
         for (int edits = 1 + (index % 3); edits > 0; --edits) {
@@ -246,11 +258,27 @@ TEST(CheckPrediction, AgreesWithThePlayerOnMutatedStreams) {
         EXPECT_EQ(describeOutcome(countWavFrames(rendered.made), rendered), predicted)
             << "dspfeed2wav, stream " << index;
         EXPECT_EQ(describeOutcome(countWavFrames(played.made), played), predicted) << "dspfeed-play, stream " << index;
-        ++compared;
+        // The tools' reading of the header against the player's: of a whole
+        // header the player asks for its format, channels and rate, in turn
+        // until one is refused; of a broken one, nothing.
+        const std::string requests = describeRequests(player.log);
+        std::smatch header;
+        if (std::regex_search(checker.out, header, wholeHeader)) {
+            const std::string asked =
+                "SETFMT " + header[1].str() + " CHANNELS " + header[2].str() + " SPEED " + header[3].str() + " ";
+            EXPECT_TRUE(!requests.empty() && asked.starts_with(requests))
+                << "the header read as " << asked << "; the player asked " << requests << "; stream " << index;
+        } else {
+            EXPECT_EQ(requests, "") << "the header read as broken; stream " << index;
+        }
+        messages.insert(message.substr(0, message.find(' ', message.find(' ') + 1)));
     }
-    std::cout << "dspfeed-check: compared " << compared
+    // The mutations reach every kind of end the player has: none, a broken
+    // body, a broken header and a refused setting.
+    const std::set<std::string> kinds = {"", "Early end", "Error, expected", "Error setting"};
+    std::cout << "dspfeed-check: compared " << streamCount
               << " mutated streams with the player, dspfeed2wav and dspfeed-play\n";
-    EXPECT_EQ(compared, streamCount);
+    EXPECT_EQ(messages, kinds);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "player_contract.h"
 #include "sound_device.h"
 #include "sound_levels.h"
+#include "stream_header.h"
 #include "stream_window.h"
 #include "text_escaping.h"
 #include "text_input.h"
@@ -165,9 +166,10 @@ void describeTally(Check& check, const SampleTally& tally, bool eightBit) {
 void checkBody(Check& check) {
     Report& report = check.report;
     // The header was read whole before the body, and the device took it.
-    const std::int64_t frames = std::max<std::int32_t>(report.values[0].value_or(0), 0);
-    const std::int64_t channels = answerChannels(report.values[2].value_or(1)).value_or(1);
-    const bool eightBit = answerFormat(report.values[1].value_or(AFMT_U8)) == AFMT_U8;
+    const StreamHeader& header = report.header;
+    const std::int64_t frames = std::max<std::int32_t>(header.values[samplesField].value_or(0), 0);
+    const std::int64_t channels = answerChannels(header.values[channelsField].value_or(1)).value_or(1);
+    const bool eightBit = answerFormat(header.values[bitsField].value_or(AFMT_U8)) == AFMT_U8;
     SampleTally tally;
     tally.channels = channels;
     tally.peaks.assign(channels > channelsWithOwnPeak ? 1 : static_cast<std::size_t>(channels), 0);
@@ -210,17 +212,17 @@ struct FieldFate {
     const char* refusal = nullptr;  // null where the player goes on
 };
 
-FieldFate judgeField(std::size_t field, std::int32_t value) {
-    if (field == 0) {
+FieldFate judgeField(HeaderField field, std::int32_t value) {
+    if (field == samplesField) {
         return {value > 0 ? "" : "nothing is played"};
     }
-    if (field == 1) {
+    if (field == bitsField) {
         const std::int32_t format = answerFormat(value);
         return !canWriteFormat(format) ? FieldFate{"the player writes only 8 or 16 bits", formatRefusedMessage}
                : format != value       ? FieldFate{"not a format: the device answers 8 bits"}
                                        : FieldFate{};
     }
-    if (field == 2) {
+    if (field == channelsField) {
         const std::optional<std::int32_t> channels = answerChannels(value);
         return !channels            ? FieldFate{"the device takes 1 to 128 channels", channelsRefusedMessage}
                : *channels != value ? FieldFate{"the device answers 1 channel"}
@@ -236,47 +238,39 @@ FieldFate judgeField(std::size_t field, std::int32_t value) {
 // Returns whether the player goes on to the body.
 bool checkHeader(Check& check) {
     Report& report = check.report;
-    Place valueAt[numericKeyCount] = {};
-    for (std::size_t field = 0; field < numericKeyCount; ++field) {
-        const std::string key = headerKeys[field];
-        const Place keyAt = check.placeNextToken();
-        if (const std::string word = readWord(check.input); !isKeyToken(word, key)) {
-            check.find(keyAt, true, describeKeyMismatch(word, key));
-            report.player = {0, describeMissingKey(key, false), exitPlayerRejected};
-            return false;
-        }
-        valueAt[field] = check.placeNextToken();
-        std::int32_t value = 0;
-        if (!readHeaderNumber(check.input, value)) {
-            check.find(
-                valueAt[field], true,
-                key + " value: " +
-                    describeFailedNumber(check, valueAt[field], check.window.offset(), "-2147483648..2147483647"));
-            // The player blames the next key, which a failed stream cannot read.
-            const bool nextIsFlag = field + 1 == numericKeyCount;
-            report.player = {0, describeMissingKey(headerKeys[field + 1], nextIsFlag), exitPlayerRejected};
-            return false;
-        }
-        report.values[field] = value;
-    }
-    const Place keyAt = check.placeNextToken();
-    if (const std::string word = readWord(check.input); !isKeyToken(word, flagKey)) {
-        check.find(keyAt, true, describeKeyMismatch(word, flagKey));
-        report.player = {0, describeMissingKey(flagKey, true), exitPlayerRejected};
+    Place keyAt[flagField + 1] = {};
+    Place valueAt[flagField + 1] = {};
+    report.header = readStreamHeader(check.input, [&](HeaderField field, bool isValue) {
+        (isValue ? valueAt : keyAt)[field] = check.placeNextToken();
+    });
+    const StreamHeader& header = report.header;
+    if (header.failedField && !header.failedOnValue) {
+        const HeaderField field = *header.failedField;
+        check.find(keyAt[field], true, describeKeyMismatch(header.wordForKey, headerKeys[field]));
+        report.player = {0, describeMissingKey(headerKeys[field], field == flagField), exitPlayerRejected};
         return false;
     }
-    const Place flagAt = check.placeNextToken();
-    report.flagWord = readWord(check.input);
-    if (readsAsNumber(*report.flagWord)) {
-        check.find(flagAt, false,
-                   std::string(flagKey) + " value " + quoteToken(*report.flagWord) +
+    if (header.failedField) {
+        const HeaderField field = *header.failedField;
+        check.find(valueAt[field], true,
+                   std::string(headerKeys[field]) + " value: " +
+                       describeFailedNumber(check, valueAt[field], check.window.offset(), "-2147483648..2147483647"));
+        // The player blames the next key, which a failed stream cannot read.
+        const auto next = static_cast<HeaderField>(field + 1);
+        report.player = {0, describeMissingKey(headerKeys[next], next == flagField), exitPlayerRejected};
+        return false;
+    }
+    if (readsAsNumber(*header.flagWord)) {
+        check.find(valueAt[flagField], false,
+                   std::string(flagKey) + " value " + quoteToken(*header.flagWord) +
                        " is a number: the flag word is probably missing, which shifts every frame by one value");
     }
     // Every field is warned of; the first the device refuses, or answers as
     // the player cannot write, stops the player.
     const char* refusal = nullptr;
-    for (std::size_t field = 0; field < numericKeyCount; ++field) {
-        const std::int32_t value = report.values[field].value_or(0);
+    for (int index = samplesField; index < flagField; ++index) {
+        const auto field = static_cast<HeaderField>(index);
+        const std::int32_t value = header.values[field].value_or(0);
         const FieldFate fate = judgeField(field, value);
         if (!fate.warning.empty()) {
             check.find(valueAt[field], false,

@@ -32,7 +32,7 @@
 #include "signals.h"
 #include "sound_levels.h"
 #include "spawning.h"
-#include "text_input.h"
+#include "stream_header.h"
 #include "tool_files.h"
 #include "wav_format.h"
 #include "wav_rendering.h"
@@ -100,19 +100,16 @@ double lookAhead(const Stream& stream, std::string& told) {
     }
     std::ifstream file("/proc/self/fd/" + std::to_string(stream.input));
     file.seekg(offset);
-    std::int32_t values[numericKeyCount] = {};
-    for (int field = 0; field < numericKeyCount; ++field) {
-        if (!isKeyToken(readWord(file), headerKeys[field]) || !readHeaderNumber(file, values[field])) {
-            return -1;
-        }
-    }
-    if (values[0] < 0 || values[3] <= 0) {
+    const StreamHeader header = readStreamHeader(file);
+    const std::optional<std::int32_t>* values = header.values;
+    if (std::any_of(values, values + numericKeyCount, [](const auto& value) { return !value; }) ||
+        *values[samplesField] < 0 || *values[rateField] <= 0) {
         return -1;
     }
-    const double seconds = static_cast<double>(values[0]) / values[3];
-    told = "dspfeed-play: " + stream.name + ": " + countOf(values[0], "frame") + " of " + std::to_string(values[1]) +
-           "-bit, " + countOf(values[2], "channel") + " at " + std::to_string(values[3]) + " Hz, " +
-           formatTime(seconds) + "\n";
+    const double seconds = static_cast<double>(*values[samplesField]) / *values[rateField];
+    told = "dspfeed-play: " + stream.name + ": " + countOf(*values[samplesField], "frame") + " of " +
+           std::to_string(*values[bitsField]) + "-bit, " + countOf(*values[channelsField], "channel") + " at " +
+           std::to_string(*values[rateField]) + " Hz, " + formatTime(seconds) + "\n";
     return seconds;
 }
 

@@ -24,13 +24,13 @@ std::string formatSeconds(double seconds) {
 std::string describeHeader(const Report& report) {
     std::string text = "header:";
     for (std::size_t field = 0; field < numericKeyCount; ++field) {
-        text += std::string(field == 0 ? " " : ", ") + headerKeys[field] + " " + formatValue(report.values[field], "?");
+        text += std::string(field == 0 ? " " : ", ") + headerKeys[field] + " " + formatValue(report.header.values[field], "?");
     }
     text += std::string(", ") + flagKey + " " +
-            (!report.flagWord           ? "?"
-             : report.flagWord->empty() ? "(none)"
-                                        : makeShowable(*report.flagWord, longestShown));
-    const std::optional<std::int32_t>& frames = report.values[0];
+            (!report.header.flagWord           ? "?"
+             : report.header.flagWord->empty() ? "(none)"
+                                        : makeShowable(*report.header.flagWord, longestShown));
+    const std::optional<std::int32_t>& frames = report.header.values[samplesField];
     if (const auto seconds = frames ? lengthInSeconds(report, std::max(*frames, 0)) : std::nullopt) {
         text += " (" + formatSeconds(*seconds) + ")";
     }
@@ -39,7 +39,7 @@ std::string describeHeader(const Report& report) {
 
 std::string describePlayer(const Report& report) {
     const Prediction& player = report.player;
-    const std::int64_t declared = std::max(report.values[0].value_or(0), 0);
+    const std::int64_t declared = std::max(report.header.values[samplesField].value_or(0), 0);
     std::string text = "player: ";
     if (player.status == exitPlayerRejected) {
         text += "plays nothing";
@@ -63,7 +63,7 @@ std::string describePlayer(const Report& report) {
 }  // namespace
 
 std::optional<double> lengthInSeconds(const Report& report, std::int64_t frames) {
-    const std::int32_t rate = report.values[3].value_or(0);
+    const std::int32_t rate = report.header.values[rateField].value_or(0);
     if (rate <= 0) {
         return std::nullopt;
     }
@@ -87,10 +87,10 @@ std::string formatTextReport(const Report& report, const std::string& name) {
 std::string formatJsonReport(const Report& report, const std::string& name) {
     std::string text = "{\"type\":\"header\"";
     for (std::size_t field = 0; field < numericKeyCount; ++field) {
-        text += std::string(",\"") + headerKeys[field] + "\":" + formatValue(report.values[field], "null");
+        text += std::string(",\"") + headerKeys[field] + "\":" + formatValue(report.header.values[field], "null");
     }
     text += std::string(",\"") + flagKey + "\":" +
-            (report.flagWord ? quoteJson(makeShowable(*report.flagWord, longestShown)) : "null") + "}\n";
+            (report.header.flagWord ? quoteJson(makeShowable(*report.header.flagWord, longestShown)) : "null") + "}\n";
     for (const Finding& finding : report.findings) {
         text += "{\"type\":\"";
         text += finding.isError ? "error" : "warning";

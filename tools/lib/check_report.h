@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "player_contract.h"
+#include "stream_header.h"
 #include "stream_window.h"
 #include "tool_statuses.h"
 
@@ -33,9 +34,7 @@ struct Prediction {
 };
 
 struct Report {
-    std::optional<std::int32_t>
-        values[numericKeyCount];  // the numeric header fields, in order, as far as they were read
-    std::optional<std::string> flagWord;
+    StreamHeader header;
     std::vector<Finding> findings;
     std::vector<std::string> notes;
     Prediction player;
