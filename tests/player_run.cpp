@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "player_launch.h"
 #include "spawning.h"
 
 namespace {
@@ -40,14 +41,17 @@ std::vector<std::string> childEnvironment(const PlayerSetup& setup, const std::f
     settings.push_back(sanitizerOptions);
 #endif
     if (setup.bridge) {
-        settings.push_back("LD_PRELOAD=" DSPFEED_BRIDGE_LIBRARY);
-        settings.insert(settings.end(), setup.driver.begin(), setup.driver.end());
+        const std::vector<std::string> launch = makeLaunchSettings(DSPFEED_BRIDGE_LIBRARY, setup.bridge);
+        settings.insert(settings.end(), launch.begin(), launch.end());
     } else if (setup.fakeDevice) {
-        settings.push_back("LD_PRELOAD=" FAKE_DSP_LIBRARY);
+        const std::vector<std::string> launch = makeLaunchSettings(FAKE_DSP_LIBRARY);
+        settings.insert(settings.end(), launch.begin(), launch.end());
         settings.push_back("FAKE_DSP_LOG=" + (directory / "log").string());
         settings.insert(settings.end(), setup.driver.begin(), setup.driver.end());
     }
-    return makeEnvironment(settings, {"FAKE_DSP_", "DSPFEED_BRIDGE_", "LD_PRELOAD=", "ASAN_OPTIONS="});
+    std::vector<std::string> dropped = listLaunchPrefixes();
+    dropped.insert(dropped.end(), {"FAKE_DSP_", "ASAN_OPTIONS="});
+    return makeEnvironment(settings, dropped);
 }
 
 }  // namespace

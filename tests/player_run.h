@@ -4,8 +4,11 @@
 
 #include <sys/resource.h>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "bridge_protocol.h"
 
 struct PlayerRun {
     int status = -1;  // exit status, or -1 when the player did not exit normally
@@ -20,7 +23,7 @@ struct PlayerSetup {
     std::vector<std::string> arguments;  // command-line arguments after the program name
     rlim_t memoryLimit = RLIM_INFINITY;  // address space limit for the player
     bool fakeDevice = true;              // false runs the player against the real system
-    bool bridge = false;                 // the sound bridge in the fake driver's place
+    std::optional<BridgeRequest> bridge;  // the sound bridge in the fake driver's place
     std::vector<int> closedDescriptors;  // standard descriptors the player starts without
     bool inputIsFolder = false;          // standard input a folder, which no read can take
     bool inOwnFolder = false;            // run in a folder of its own, whose WAV file is kept as `made`

@@ -252,8 +252,8 @@ const PlayerCase streamingCases[] = {
 
 // The sound bridge in the fake driver's place: the frames on standard output,
 // behind the negotiated format.
-const PlayerSetup bridge = {.bridge = true};
-const PlayerSetup bridgeToWav = {.driver = {"DSPFEED_BRIDGE_FORMAT=wav"}, .bridge = true};
+const PlayerSetup bridge = {.bridge = BridgeRequest{}};
+const PlayerSetup bridgeToWav = {.bridge = BridgeRequest{.output = BridgeOutput::wav}};
 const std::string twoStereoBytes("\x01\x00\xfe\xff\xff\x7f\x00\x80", 8);
 // Of unknown length, as on a pipe: 16-bit stereo at 44100 Hz.
 const std::string stereoWavHeader("RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0data\xff\xff\xff\xff", 44);

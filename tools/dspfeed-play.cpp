@@ -27,6 +27,7 @@
 #include "bridge_protocol.h"
 #include "command_line.h"
 #include "install_paths.h"
+#include "player_launch.h"
 #include "player_contract.h"
 #include "progress_line.h"
 #include "signals.h"
@@ -77,7 +78,7 @@ bool deviceOpens(const ToolParts& parts) {
     const bool written = writeAll(pipe[1], probe.data(), probe.size());
     close(pipe[1]);
     const int quiet = openQuiet();
-    const pid_t player = written ? startProcess({parts.player}, {}, pipe[0], quiet, quiet) : -1;
+    const pid_t player = written ? startPlayer(parts, std::nullopt, pipe[0], quiet, quiet) : -1;
     close(pipe[0]);
     close(quiet);
     return player > 0 && waitForProcess(player) == 0;
@@ -250,7 +251,7 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
     if (pipe2(sound, O_CLOEXEC) != 0) {
         return exitPlayerFailed;
     }
-    const pid_t player = startProcess({parts.player}, {"LD_PRELOAD=" + parts.bridge}, stream.input, sound[1]);
+    const pid_t player = startPlayer(parts, BridgeRequest{}, stream.input, sound[1]);
     close(sound[1]);
     // No line: the player failed, or had no frames, and no client is started.
     WavFormat format;
@@ -299,18 +300,12 @@ std::optional<int> playThroughServer(const ToolParts& parts, const Stream& strea
     if (pipe2(lines, O_CLOEXEC) != 0) {
         return exitPlayerFailed;
     }
-    std::vector<std::string> settings = {"LD_PRELOAD=" + parts.bridge, std::string(bridgeFormatVariable) + "=server",
-                                         std::string(bridgeStreamNameVariable) + "=" + stream.title};
-    const bool metered = isatty(2) != 0;
-    if (metered) {
-        settings.push_back(std::string(bridgeMeterVariable) + "=1");
-    }
-    if (trying) {
-        settings.push_back(std::string(bridgeTryVariable) + "=1");
-    } else {
+    const BridgeRequest request = {
+        .output = BridgeOutput::server, .streamName = stream.title, .metered = isatty(2) != 0, .trying = trying};
+    if (!trying) {
         announce(stream, "pulse", length);
     }
-    const pid_t player = startProcess({parts.player}, settings, stream.input, lines[1]);
+    const pid_t player = startPlayer(parts, request, stream.input, lines[1]);
     close(lines[1]);
     std::FILE* said = fdopen(lines[0], "r");
     char* text = nullptr;
@@ -405,7 +400,7 @@ int play(std::string via, const char* name) {
     }
     announce(stream, via, length);
     if (via == "oss") {
-        const pid_t player = startProcess({parts.player}, {}, stream.input);
+        const pid_t player = startPlayer(parts, std::nullopt, stream.input);
         return player < 0 ? exitPlayerFailed : waitForProcess(player);
     }
     return playThroughClient(parts, stream, aplay(), progress);

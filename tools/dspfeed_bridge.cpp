@@ -49,15 +49,11 @@ namespace {
 constexpr int mostChannels = 32;
 constexpr int highestRate = 384000;
 
-enum class Destination : std::uint8_t { line, wav, server };
-
 // The device as the player has set it up, and the sound on its way out.
 struct Bridge {
-    int output = -1;  // the device's descriptor: a duplicate of standard output
-    Destination destination = Destination::line;
-    int format = AFMT_U8;  // OSS's defaults until asked
-    int channels = 1;
-    int rate = defaultRate;
+    int output = -1;        // the device's descriptor: a duplicate of standard output
+    BridgeRequest request;  // what the tool asked for, read as the player starts
+    WavFormat format = {.sampleBytes = 1};  // as the player set it: OSS's defaults, 8 bits mono, until asked
     bool started = false;                 // the first frame came, and the header or stream is there
     int failure = 0;                      // the errno of a failed hand-over, which every later write reports
     std::vector<unsigned char> gathered;  // its first gatheredBytes are waiting to go out
@@ -71,22 +67,18 @@ struct Bridge {
 };
 Bridge bridge;
 
-// The destination is read, and a server connected to, as the player starts,
+// The request is read, and a server connected to, as the player starts,
 // before it reads any input (bridge_protocol.h).
 bool setUpAtStart() {
-    const char* chosen = std::getenv(bridgeFormatVariable);
-    const std::string destination = chosen != nullptr ? chosen : "";
-    bridge.destination = destination == "wav"      ? Destination::wav
-                         : destination == "server" ? Destination::server
-                                                   : Destination::line;
+    bridge.request = readBridgeRequest();
     // Nothing the player starts, such as a server that libpulse spawns, is
     // to load the bridge as well.
-    (void)unsetenv("LD_PRELOAD");
-    if (bridge.destination != Destination::server) {
+    (void)unsetenv(preloadVariable);
+    if (bridge.request.output != BridgeOutput::server) {
         return true;
     }
     bridge.unreachable = connectToServer();
-    if (std::getenv(bridgeTryVariable) != nullptr) {
+    if (bridge.request.trying) {
         if (!bridge.unreachable.empty()) {
             _exit(bridgeNoServerStatus);
         }
@@ -98,10 +90,6 @@ bool setUpAtStart() {
 // Run as the library loads, after `bridge` above. Only running out of
 // memory could throw here, which nothing could recover from anyway.
 [[maybe_unused]] const bool setUp = setUpAtStart();  // NOLINT(cert-err58-cpp)
-
-WavFormat currentFormat() {
-    return {bridge.format == AFMT_U8 ? 1 : 2, bridge.channels, bridge.rate};
-}
 
 bool sendOut(const void* data, std::size_t count) {
     const auto* bytes = static_cast<const unsigned char*>(data);
@@ -156,7 +144,7 @@ void failOnServer(const std::string& reason) {
 }
 
 double bytesPerSecond() {
-    return countBytesPerSecond(currentFormat());
+    return countBytesPerSecond(bridge.format);
 }
 
 void reportHeard(double seconds) {
@@ -174,14 +162,12 @@ void reportHeardByServer() {
 
 // The header or stream that the first frame needs.
 void start() {
-    const WavFormat format = currentFormat();
+    const WavFormat& format = bridge.format;
     bridge.gatherBytes = countGatherBytes(format);
     bridge.started = true;
-    if (bridge.destination == Destination::server) {
-        const char* name = std::getenv(bridgeStreamNameVariable);
-        const bool metered = std::getenv(bridgeMeterVariable) != nullptr;
-        const std::string error = openServerStream(format, name != nullptr ? name : "dspfeed", metered);
-        if (!error.empty()) {
+    if (bridge.request.output == BridgeOutput::server) {
+        const bool metered = bridge.request.metered;
+        if (const std::string error = openServerStream(format, bridge.request.streamName, metered); !error.empty()) {
             failOnServer(error);
         } else if (metered) {
             bridge.meter = std::make_unique<LevelTracker>(format);
@@ -189,7 +175,7 @@ void start() {
         }
         return;
     }
-    if (bridge.destination == Destination::line) {
+    if (bridge.request.output == BridgeOutput::formatLine) {
         const std::string line = makeFormatLine(format);
         gather(line.data(), line.size());
     }
@@ -199,7 +185,7 @@ void start() {
 
 bool handOver() {
     if (bridge.failure == 0 && bridge.gatheredBytes > 0) {
-        if (bridge.destination != Destination::server) {
+        if (bridge.request.output != BridgeOutput::server) {
             (void)sendOut(bridge.gathered.data(), bridge.gatheredBytes);
         } else if (const std::string error = writeToServer(bridge.gathered.data(), bridge.gatheredBytes);
                    !error.empty()) {
@@ -217,11 +203,12 @@ bool handOver() {
 
 int device::open(const char* /*function*/, int /*flags*/) {
     // Raw sound on a terminal helps nobody.
-    if (bridge.destination != Destination::server && isatty(1) != 0) {
+    const bool toServer = bridge.request.output == BridgeOutput::server;
+    if (!toServer && isatty(1) != 0) {
         errno = ENOTTY;
         return -1;
     }
-    if (bridge.destination == Destination::server && !bridge.unreachable.empty()) {
+    if (toServer && !bridge.unreachable.empty()) {
         const std::string line = makeFailedLine(bridge.unreachable);
         (void)realWrite(1, line.data(), line.size());
         errno = EIO;
@@ -240,23 +227,24 @@ int device::open(const char* /*function*/, int /*flags*/) {
 }
 
 int device::request(unsigned long code, int* value) {
-    const bool wav = bridge.destination == Destination::wav;
+    const bool wav = bridge.request.output == BridgeOutput::wav;
+    WavFormat& format = bridge.format;
     // The player goes on only with 8 or 16 bits, and the format is settled
     // first, then the channels, then the rate.
     if (code == SNDCTL_DSP_SETFMT) {
-        bridge.format = *value = answerFormat(*value);
+        *value = answerFormat(*value);
+        format.sampleBytes = *value == AFMT_U8 ? 1 : 2;
         return 0;
     }
-    const int sampleBytes = bridge.format == AFMT_U8 ? 1 : 2;
     const std::optional<std::int32_t> channels = answerChannels(*value);
     if (code == SNDCTL_DSP_CHANNELS && channels && (wav || *channels <= mostChannels)) {
-        bridge.channels = *value = *channels;
+        format.channels = *value = *channels;
         return 0;
     }
     if (code == SNDCTL_DSP_SPEED) {
-        const bool taken =
-            wav ? canHoldInWav(sampleBytes, bridge.channels, *value) : *value >= 1 && *value <= highestRate;
-        bridge.rate = *value = taken ? *value : answerRate(*value);
+        const bool taken = wav ? canHoldInWav(format.sampleBytes, format.channels, *value)
+                               : *value >= 1 && *value <= highestRate;
+        format.rate = *value = taken ? *value : answerRate(*value);
         return 0;
     }
     errno = EINVAL;
@@ -278,7 +266,7 @@ ssize_t device::write(const void* bytes, size_t count) {
     // All that a server asks for goes in one write, as each write wakes it;
     // but no more than the server itself holds, so that no more waits here.
     std::size_t room = 0;
-    if (bridge.destination == Destination::server) {
+    if (bridge.request.output == BridgeOutput::server) {
         if (const std::string error = waitForServerRoom(room); !error.empty()) {
             failOnServer(error);
         }
@@ -287,7 +275,7 @@ ssize_t device::write(const void* bytes, size_t count) {
     if (room > bridge.gatheredBytes) {
         bridge.gatherBytes = room;
     } else {
-        bridge.gatherBytes = countGatherBytes(currentFormat());
+        bridge.gatherBytes = countGatherBytes(bridge.format);
         handOver();
     }
     if (bridge.failure != 0) {
@@ -298,11 +286,11 @@ ssize_t device::write(const void* bytes, size_t count) {
 }
 
 void device::close() {
-    if (bridge.destination == Destination::wav && !bridge.started) {
+    if (bridge.request.output == BridgeOutput::wav && !bridge.started) {
         start();  // a WAV file of no frames is still a WAV file
     }
     handOver();
-    if (bridge.destination == Destination::server) {
+    if (bridge.request.output == BridgeOutput::server) {
         if (const std::string error = drainServerStream(); !error.empty() && bridge.started) {
             failOnServer(error);
         }
@@ -338,9 +326,9 @@ extern "C" DEVICE_EXPORT ssize_t read(int descriptor, void* bytes, size_t count)
             }
         }
     }
-    if (bridge.destination == Destination::server && bridge.started) {
+    if (bridge.request.output == BridgeOutput::server && bridge.started) {
         count =
-            std::min(count, countReadBytes(bridge.inputBytes, bridge.handedOn + bridge.gatheredBytes, currentFormat()));
+            std::min(count, countReadBytes(bridge.inputBytes, bridge.handedOn + bridge.gatheredBytes, bridge.format));
     }
     const ssize_t got = real(descriptor, bytes, count);
     if (got > 0) {

@@ -3,10 +3,26 @@
 #include "bridge_protocol.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <string_view>
 
 namespace {
+
+// Constants, as the bridge reads them while it loads.
+constexpr std::string_view formatVariable = "DSPFEED_BRIDGE_FORMAT";
+constexpr std::string_view meterVariable = "DSPFEED_BRIDGE_METER";
+constexpr std::string_view nameVariable = "DSPFEED_BRIDGE_NAME";
+constexpr std::string_view tryVariable = "DSPFEED_BRIDGE_TRY";
+static_assert(formatVariable.starts_with(bridgeVariablePrefix) && meterVariable.starts_with(bridgeVariablePrefix) &&
+              nameVariable.starts_with(bridgeVariablePrefix) && tryVariable.starts_with(bridgeVariablePrefix));
+
+std::string makeSetting(std::string_view variable, const std::string& value) {
+    return std::string(variable) + "=" + value;
+}
+// The outputs by their names in formatVariable, in BridgeOutput's order.
+constexpr const char* outputNames[] = {"line", "wav", "server"};
 
 constexpr const char* formatWord = "dspfeed-pcm";
 constexpr const char* heardWord = "heard";
@@ -19,6 +35,36 @@ bool startsWithWord(const std::string& line, const char* word) {
 }
 
 }  // namespace
+
+std::vector<std::string> makeBridgeSettings(const BridgeRequest& request) {
+    std::vector<std::string> settings = {makeSetting(formatVariable, outputNames[static_cast<int>(request.output)])};
+    if (request.output == BridgeOutput::server) {
+        settings.push_back(makeSetting(nameVariable, request.streamName));
+    }
+    if (request.metered) {
+        settings.push_back(makeSetting(meterVariable, "1"));
+    }
+    if (request.trying) {
+        settings.push_back(makeSetting(tryVariable, "1"));
+    }
+    return settings;
+}
+
+BridgeRequest readBridgeRequest() {
+    BridgeRequest request;
+    const char* output = std::getenv(formatVariable.data());
+    for (std::size_t index = 0; output != nullptr && index < std::size(outputNames); ++index) {
+        if (std::strcmp(output, outputNames[index]) == 0) {
+            request.output = static_cast<BridgeOutput>(index);
+        }
+    }
+    if (const char* name = std::getenv(nameVariable.data())) {
+        request.streamName = name;
+    }
+    request.metered = std::getenv(meterVariable.data()) != nullptr;
+    request.trying = std::getenv(tryVariable.data()) != nullptr;
+    return request;
+}
 
 std::string makeFormatLine(const WavFormat& format) {
     return std::string(formatWord) + (format.sampleBytes == 1 ? " u8 " : " s16le ") + std::to_string(format.rate) +

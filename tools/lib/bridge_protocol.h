@@ -13,16 +13,31 @@
 // way to play it.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "sound_levels.h"
 #include "tool_statuses.h"
 #include "wav_format.h"
 
-constexpr const char* bridgeFormatVariable = "DSPFEED_BRIDGE_FORMAT";
-constexpr const char* bridgeMeterVariable = "DSPFEED_BRIDGE_METER";
-constexpr const char* bridgeStreamNameVariable = "DSPFEED_BRIDGE_NAME";
-constexpr const char* bridgeTryVariable = "DSPFEED_BRIDGE_TRY";
+// The loader's variable that puts the bridge into the player, and what the
+// names of the bridge's own settings begin with.
+constexpr const char* preloadVariable = "LD_PRELOAD";
+constexpr const char* bridgeVariablePrefix = "DSPFEED_BRIDGE_";
+
+enum class BridgeOutput : std::uint8_t { formatLine, wav, server };
+
+// What a tool asks of the bridge, in the player's environment.
+struct BridgeRequest {
+    BridgeOutput output = BridgeOutput::formatLine;
+    std::string streamName = "dspfeed";  // the server's name for the stream
+    bool metered = false;                // the server's stream tells what is heard
+    bool trying = false;                 // no server is no failure: the player ends, its input unread
+};
+std::vector<std::string> makeBridgeSettings(const BridgeRequest& request);
+// Read once, as the player starts.
+BridgeRequest readBridgeRequest();
 // How often what is heard is told, and the progress line rewritten.
 constexpr double updateSeconds = 0.25;
 

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <vector>
 
-#include "bridge_protocol.h"
 #include "command_line.h"
+#include "player_launch.h"
 #include "spawning.h"
 #include "wav_format.h"
 
@@ -70,8 +70,7 @@ int renderWav(const char* tool, const ToolParts& parts, int input, OutputFile& o
     if (pipe2(pipe, O_CLOEXEC) != 0) {
         return failWriting(tool, output.name, std::strerror(errno));
     }
-    const pid_t player = startProcess(
-        {parts.player}, {"LD_PRELOAD=" + parts.bridge, std::string(bridgeFormatVariable) + "=wav"}, input, pipe[1]);
+    const pid_t player = startPlayer(parts, BridgeRequest{.output = BridgeOutput::wav}, input, pipe[1]);
     const int startError = errno;
     close(pipe[1]);
     if (player < 0) {
