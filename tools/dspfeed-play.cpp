@@ -20,6 +20,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,12 +50,11 @@ constexpr const char* usageLine = "usage: dspfeed-play [--via oss|pulse|alsa|wav
 // ALSA's client, asked for a latency that does not drop out.
 struct Client {
     const char* program;
-    const char* path;  // what the announcement calls it
     std::vector<std::string> arguments;
     double bufferSeconds;  // what it holds before the sound is heard
 };
 const Client& aplay() {
-    static const Client client = {"aplay", "ALSA (aplay)", {"aplay", "-q", "--buffer-time=400000"}, 0.4};
+    static const Client client = {"aplay", {"aplay", "-q", "--buffer-time=400000"}, 0.4};
     return client;
 }
 
@@ -84,7 +85,7 @@ bool deviceOpens(const ToolParts& parts) {
     return player > 0 && waitForProcess(player) == 0;
 }
 
-bool alsaHasCard() {
+bool alsaHasCard(const ToolParts& /*parts*/) {
     std::ifstream cards("/proc/asound/cards");
     const std::string text((std::istreambuf_iterator<char>(cards)), std::istreambuf_iterator<char>());
     return isOnPath("aplay") && text.find_first_of("0123456789") != std::string::npos;
@@ -115,12 +116,8 @@ double lookAhead(const Stream& stream, std::string& told) {
 }
 
 // Says which path plays the stream, and on a terminal its length.
-void announce(const Stream& stream, const std::string& via, const std::string& length) {
-    std::fprintf(stderr, "dspfeed-play: playing %s through %s\n%s", stream.name.c_str(),
-                 via == "oss"     ? "/dev/dsp"
-                 : via == "pulse" ? "the sound server"
-                                  : aplay().path,
-                 length.c_str());
+void announce(const Stream& stream, const char* through, const std::string& length) {
+    std::fprintf(stderr, "dspfeed-play: playing %s through %s\n%s", stream.name.c_str(), through, length.c_str());
 }
 
 // The progress line on a terminal, rewritten in place: never wider than the
@@ -147,46 +144,60 @@ void endProgress(Progress& progress, double heard, const Levels& levels) {
     endLineOnSignal(false);
 }
 
+// The sound passing on to the client, as the meter takes it: the WAV
+// stream's header skipped, and whole frames only, the start of one kept
+// until the rest comes.
+class PassingSound {
+public:
+    explicit PassingSound(const WavFormat& format) : meter_(format), frameBytes_(countFrameBytes(format)) {}
+
+    void add(const unsigned char* bytes, std::size_t count) {
+        const std::size_t skipped = std::min(headerLeft_, count);
+        headerLeft_ -= skipped;
+        soundBytes_ += count - skipped;
+        partial_.insert(partial_.end(), bytes + skipped, bytes + count);
+        const std::size_t whole = partial_.size() / frameBytes_ * frameBytes_;
+        meter_.add(partial_.data(), whole);
+        partial_.erase(partial_.begin(), partial_.begin() + static_cast<std::ptrdiff_t>(whole));
+    }
+
+    std::uint64_t soundBytes() const { return soundBytes_; }
+    Levels takeHeard(std::uint64_t heardBytes) { return meter_.takeHeard(heardBytes); }
+
+private:
+    LevelTracker meter_;
+    std::size_t frameBytes_;
+    std::size_t headerLeft_ = wavStreamHeaderBytes;
+    std::uint64_t soundBytes_ = 0;
+    std::vector<unsigned char> partial_;
+};
+
 // Hands the bridge's sound on to the client through a small pipe, showing
 // four times a second how much has been heard: what went into the client,
 // less what waits in the pipe and what the client holds before it is heard.
 // Returns the seconds of sound handed on.
 double meterInto(int sound, int client, const WavFormat& format, double bufferSeconds, Progress& progress) {
     const double bytesPerSecond = countBytesPerSecond(format);
-    const std::size_t frameBytes = countFrameBytes(format);
     const std::size_t chunk = std::clamp<std::size_t>(static_cast<std::size_t>(bytesPerSecond / 8), 64, 4096);
-    std::vector<unsigned char> bytes(chunk + frameBytes);
-    LevelTracker meter(format);
-    std::size_t header = wavStreamHeaderBytes;  // what is still to come of the WAV header, which the meter skips
-    std::size_t partial = 0;                    // bytes of a frame not yet whole, kept for the meter
-    std::uint64_t handedOver = 0;
+    std::vector<unsigned char> bytes(chunk);
+    PassingSound passing(format);
     auto shown = std::chrono::steady_clock::now();
-    const auto heard = [&] {
-        int waiting = 0;
-        ioctl(client, FIONREAD, &waiting);
-        return std::max(((static_cast<double>(handedOver) - waiting) / bytesPerSecond) - bufferSeconds, 0.0);
-    };
     for (;;) {
         pollfd ready{sound, POLLIN, 0};
         if (poll(&ready, 1, static_cast<int>(progressInterval.count())) > 0) {
-            const ssize_t got = read(sound, bytes.data() + partial, chunk);
-            if (got <= 0 || !writeAll(client, bytes.data() + partial, static_cast<std::size_t>(got))) {
-                return static_cast<double>(handedOver) / bytesPerSecond;
+            const ssize_t got = read(sound, bytes.data(), chunk);
+            if (got <= 0 || !writeAll(client, bytes.data(), static_cast<std::size_t>(got))) {
+                return static_cast<double>(passing.soundBytes()) / bytesPerSecond;
             }
-            const std::size_t skipped = std::min(header, static_cast<std::size_t>(got));
-            const std::size_t sound = partial + static_cast<std::size_t>(got) - skipped;
-            header -= skipped;
-            handedOver += static_cast<std::uint64_t>(got) - skipped;
-            std::memmove(bytes.data() + partial, bytes.data() + partial + skipped, sound - partial);
-            const std::size_t whole = sound / frameBytes * frameBytes;
-            meter.add(bytes.data(), whole);
-            partial = sound - whole;
-            std::memmove(bytes.data(), bytes.data() + whole, partial);
+            passing.add(bytes.data(), static_cast<std::size_t>(got));
         }
         if (std::chrono::steady_clock::now() - shown >= progressInterval) {
             shown = std::chrono::steady_clock::now();
-            const double seconds = heard();
-            showProgress(progress, seconds, meter.takeHeard(static_cast<std::uint64_t>(seconds * bytesPerSecond)));
+            int waiting = 0;
+            ioctl(client, FIONREAD, &waiting);
+            const double heard = std::max(
+                ((static_cast<double>(passing.soundBytes()) - waiting) / bytesPerSecond) - bufferSeconds, 0.0);
+            showProgress(progress, heard, passing.takeHeard(static_cast<std::uint64_t>(heard * bytesPerSecond)));
         }
     }
 }
@@ -242,7 +253,29 @@ int mergeClientStatus(const Client& client, int playerStatus, int clientStatus, 
     return playerStatus != 0 ? playerStatus : exitPlayerFailed;
 }
 
-int playThroughClient(const ToolParts& parts, const Stream& stream, const Client& client, Progress& progress) {
+// One run: the stream, the parts that play it, and what shows of it.
+struct Run {
+    Stream stream;
+    ToolParts parts;
+    Progress progress;
+    std::string length;  // on a terminal, the line that tells the stream's length
+    bool chosen = false;  // the path was named on the command line
+};
+
+// A way to play, as the automatic choice tries it and --via names it.
+struct SoundPath {
+    const char* name;     // as --via names it
+    const char* through;  // as the announcement names it
+    // Whether the machine has it, asked before it is tried; null where
+    // trying is the test.
+    bool (*isHere)(const ToolParts& parts);
+    // Plays the run, and returns its status; nothing where it found the path
+    // missing after all, the stream still unread, for the next to try.
+    std::optional<int> (*play)(const SoundPath& path, Run& run);
+};
+
+int playThroughClient(const SoundPath& path, Run& run, const Client& client) {
+    announce(run.stream, path.through, run.length);
     if (!isOnPath(client.program)) {
         std::fprintf(stderr, "dspfeed-play: %s is missing\n", client.program);
         return exitPlayerFailed;
@@ -251,7 +284,7 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
     if (pipe2(sound, O_CLOEXEC) != 0) {
         return exitPlayerFailed;
     }
-    const pid_t player = startPlayer(parts, BridgeRequest{}, stream.input, sound[1]);
+    const pid_t player = startPlayer(run.parts, BridgeRequest{}, run.stream.input, sound[1]);
     close(sound[1]);
     // No line: the player failed, or had no frames, and no client is started.
     WavFormat format;
@@ -273,7 +306,7 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
     if (relay[0] >= 0) {
         close(relay[0]);
         if (clientProcess > 0) {
-            handedOn = meterInto(sound[0], relay[1], format, client.bufferSeconds, progress);
+            handedOn = meterInto(sound[0], relay[1], format, client.bufferSeconds, run.progress);
         }
         close(relay[1]);
     }
@@ -281,7 +314,7 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
     const int playerStatus = waitForProcess(player);
     const int clientStatus = clientProcess > 0 ? waitForProcess(clientProcess) : -1;
     if (metered && clientProcess > 0) {
-        endProgress(progress, handedOn, Levels{});
+        endProgress(run.progress, handedOn, Levels{});
     }
     if (said >= 0) {
         passOnClientErrors(said, clientStatus != 0);
@@ -290,72 +323,115 @@ int playThroughClient(const ToolParts& parts, const Stream& stream, const Client
     return mergeClientStatus(client, playerStatus, clientStatus, startError);
 }
 
+// What the bridge told of a stream on a server: the last of what was heard,
+// and why the server failed, if it did.
+struct ServerAccount {
+    double heard = 0;
+    Levels levels;
+    bool shown = false;  // a progress line was shown
+    std::string failure;
+};
+
+// Reads the bridge's lines until the player ends, showing what is heard;
+// `connected` is told that the server answered.
+ServerAccount followServerLines(int lines, Progress& progress, const std::function<void()>& connected) {
+    ServerAccount account;
+    std::FILE* said = fdopen(lines, "r");
+    if (said == nullptr) {
+        close(lines);
+        return account;
+    }
+    char* text = nullptr;
+    std::size_t room = 0;
+    while (getline(&text, &room, said) > 0) {
+        std::string line = text;
+        line.pop_back();
+        if (isConnectedLine(line)) {
+            connected();
+        } else if (readHeardLine(line, account.heard, account.levels)) {
+            showProgress(progress, account.heard, account.levels);
+            account.shown = true;
+        } else {
+            (void)readFailedLine(line, account.failure);
+        }
+    }
+    std::free(text);
+    std::fclose(said);
+    return account;
+}
+
 // The player plays on the server itself, through the bridge, which says on
 // a pipe that the server answered, what has been heard (on a terminal) and
-// why the server failed. Only trying, it plays if a server answers; if none
-// does, it returns nothing, and the stream is still unread.
-std::optional<int> playThroughServer(const ToolParts& parts, const Stream& stream, Progress& progress,
-                                     const std::string& length, bool trying) {
+// why the server failed. Where the path was not chosen, the bridge only
+// tries: it plays if a server answers; if none does, nothing is returned,
+// and the stream is still unread.
+std::optional<int> playThroughServer(const SoundPath& path, Run& run) {
     int lines[2];
     if (pipe2(lines, O_CLOEXEC) != 0) {
         return exitPlayerFailed;
     }
+    const bool trying = !run.chosen;
     const BridgeRequest request = {
-        .output = BridgeOutput::server, .streamName = stream.title, .metered = isatty(2) != 0, .trying = trying};
+        .output = BridgeOutput::server, .streamName = run.stream.title, .metered = isatty(2) != 0, .trying = trying};
+    const auto announceHere = [&] { announce(run.stream, path.through, run.length); };
     if (!trying) {
-        announce(stream, "pulse", length);
+        announceHere();
     }
-    const pid_t player = startPlayer(parts, request, stream.input, lines[1]);
+    const pid_t player = startPlayer(run.parts, request, run.stream.input, lines[1]);
     close(lines[1]);
-    std::FILE* said = fdopen(lines[0], "r");
-    char* text = nullptr;
-    std::size_t room = 0;
-    std::string failure;
-    double heard = 0;
-    Levels levels;
-    bool shown = false;
-    while (said != nullptr && player > 0 && getline(&text, &room, said) > 0) {
-        std::string line = text;
-        line.pop_back();
-        if (trying && isConnectedLine(line)) {
-            announce(stream, "pulse", length);
-        } else if (readHeardLine(line, heard, levels)) {
-            showProgress(progress, heard, levels);
-            shown = true;
-        } else {
-            (void)readFailedLine(line, failure);
-        }
+    if (player < 0) {
+        close(lines[0]);
+        return exitPlayerFailed;
     }
-    std::free(text);
-    said != nullptr ? std::fclose(said) : close(lines[0]);
-    const int status = player < 0 ? exitPlayerFailed : waitForProcess(player);
+    const ServerAccount account = followServerLines(lines[0], run.progress, announceHere);
+    const int status = waitForProcess(player);
     // Only a bridge that found no server ends the player with this status.
     if (trying && status == bridgeNoServerStatus) {
         return std::nullopt;
     }
-    if (shown) {
-        endProgress(progress, heard, levels);
+    if (account.shown) {
+        endProgress(run.progress, account.heard, account.levels);
     }
-    if (!failure.empty()) {
-        std::fprintf(stderr, "dspfeed-play: the sound server failed: %s\n", failure.c_str());
+    if (!account.failure.empty()) {
+        std::fprintf(stderr, "dspfeed-play: the sound server failed: %s\n", account.failure.c_str());
         return status != 0 ? status : exitPlayerFailed;
     }
     return status;
 }
 
-int renderIntoNewFile(const ToolParts& parts, const Stream& stream, bool chosen) {
-    std::fprintf(stderr, "dspfeed-play: %srendering %s into a WAV file\n", chosen ? "" : "no sound here; ",
+std::optional<int> playOnDevice(const SoundPath& path, Run& run) {
+    announce(run.stream, path.through, run.length);
+    const pid_t player = startPlayer(run.parts, std::nullopt, run.stream.input);
+    return player < 0 ? exitPlayerFailed : waitForProcess(player);
+}
+
+std::optional<int> playThroughAplay(const SoundPath& path, Run& run) {
+    return playThroughClient(path, run, aplay());
+}
+
+std::optional<int> renderIntoNewFile(const SoundPath& /*path*/, Run& run) {
+    const Stream& stream = run.stream;
+    std::fprintf(stderr, "dspfeed-play: %srendering %s into a WAV file\n", run.chosen ? "" : "no sound here; ",
                  stream.name.c_str());
     OutputFile output;
     if (const std::string error = openNewOutput(stream.title, ".wav", output); !error.empty()) {
         return failWriting("dspfeed-play", output.name, error);
     }
-    const int status = renderWav("dspfeed-play", parts, stream.input, output);
+    const int status = renderWav("dspfeed-play", run.parts, stream.input, output);
     if (status == 0) {
         std::fprintf(stderr, "dspfeed-play: wrote %s\n", output.name.c_str());
     }
     return status;
 }
+
+// In the order the automatic choice tries them. A sound server is tried by
+// playing on it: no other process asks first.
+const SoundPath soundPaths[] = {
+    {"pulse", "the sound server", nullptr, playThroughServer},
+    {"oss", "/dev/dsp", deviceOpens, playOnDevice},
+    {"alsa", "ALSA (aplay)", alsaHasCard, playThroughAplay},
+    {"wav", "a WAV file", nullptr, renderIntoNewFile},
+};
 
 // Opens the stream named on the command line, or standard input for "-".
 bool openStream(const char* name, Stream& stream) {
@@ -373,37 +449,27 @@ bool openStream(const char* name, Stream& stream) {
     return true;
 }
 
-int play(std::string via, const char* name) {
-    Stream stream;
-    if (!openStream(name, stream)) {
+int play(const std::string& via, const char* name) {
+    Run run;
+    if (!openStream(name, run.stream)) {
         return exitCannotRead;
     }
-    ToolParts parts;
-    if (!findToolParts("dspfeed-play", parts)) {
+    if (!findToolParts("dspfeed-play", run.parts)) {
         return exitPlayerFailed;
     }
     stopOnSignals();
-    tellHowTerminalInputEnds("dspfeed-play", stream.input);
-    Progress progress;
-    std::string length;
-    progress.total = isatty(2) != 0 ? lookAhead(stream, length) : -1;
-    // A sound server is tried by playing on it: no other process asks first.
-    const bool chosen = !via.empty();
-    if (!chosen || via == "pulse") {
-        if (const std::optional<int> status = playThroughServer(parts, stream, progress, length, !chosen)) {
+    tellHowTerminalInputEnds("dspfeed-play", run.stream.input);
+    run.progress.total = isatty(2) != 0 ? lookAhead(run.stream, run.length) : -1;
+    run.chosen = !via.empty();
+    for (const SoundPath& path : soundPaths) {
+        if (run.chosen ? via != path.name : path.isHere != nullptr && !path.isHere(run.parts)) {
+            continue;
+        }
+        if (const std::optional<int> status = path.play(path, run)) {
             return *status;
         }
-        via = deviceOpens(parts) ? "oss" : alsaHasCard() ? "alsa" : "wav";
     }
-    if (via == "wav") {
-        return renderIntoNewFile(parts, stream, chosen);
-    }
-    announce(stream, via, length);
-    if (via == "oss") {
-        const pid_t player = startPlayer(parts, std::nullopt, stream.input);
-        return player < 0 ? exitPlayerFailed : waitForProcess(player);
-    }
-    return playThroughClient(parts, stream, aplay(), progress);
+    return exitPlayerFailed;  // not reached: a WAV file is always there
 }
 
 }  // namespace
@@ -421,7 +487,8 @@ int main(int argc, char** argv) {
     if (const std::string problem = readArguments(argc, argv, options, names, 1); !problem.empty()) {
         return failUsage(usageLine, problem);
     }
-    if (options[0].given && via != "oss" && via != "pulse" && via != "alsa" && via != "wav") {
+    if (options[0].given &&
+        std::none_of(std::begin(soundPaths), std::end(soundPaths), [&](const SoundPath& path) { return via == path.name; })) {
         return failUsage(usageLine, "--via takes oss, pulse, alsa or wav, not '" + via + "'");
     }
     const std::string name = names.empty() ? "-" : names[0];
