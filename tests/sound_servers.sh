@@ -1,7 +1,7 @@
 #!/bin/bash
 # Plays streams with dspfeed-play into real PulseAudio and PipeWire servers on null sinks and checks every recorded sample.
 # SPDX-License-Identifier: MIT
-# Usage: sound_servers.sh DSPFEED BRIDGE RECORDING-MATCH FAKE-DSP
+# Usage: sound_servers.sh DSPFEED BRIDGE RECORDING-MATCH FAKE-DSP SPAWN-FAULTS
 # Each server is started here, on its own runtime directory, and stopped by
 # its process id. A sink is made per stream, at the stream's own rate and
 # format, and its monitor recorded while the stream plays: every frame must
@@ -15,6 +15,7 @@ source "$(dirname "$0")/realtime.sh"
 export DSPFEED=$(realpath "$1") DSPFEED_BRIDGE_LIBRARY=$(realpath "$2")
 match=$(realpath "$3")
 fake_driver=$(realpath "$4")
+spawn_faults=$(realpath "$5")
 tools=$(dirname "$DSPFEED")
 work=$(mktemp -d)
 pids=()
@@ -255,8 +256,9 @@ done
 # none open, whenever it was looked at, in 4 runs of 10.
 dsp_emulation=$(ls /usr/lib/*/pulseaudio/libpulsedsp.so)
 gaps_expected="*" captures_expected=told play pulseaudio s16-stereo-48k-short 48000 2 16 env LD_PRELOAD="$dsp_emulation" "$DSPFEED"
-# A server that goes away mid-stream is a failure, said as the server's.
-"$tools/dspfeed-play" s16-stereo-48k.txt 2>gone.err &
+# A server that goes away mid-stream is a failure, said as the server's. The
+# one player started played on it.
+LD_PRELOAD=$spawn_faults SPAWN_FAULT_PROGRAMS=$PWD/gone.started "$tools/dspfeed-play" s16-stereo-48k.txt 2>gone.err &
 player=$!
 pids+=("$player")
 sleep 1
@@ -264,10 +266,11 @@ kill "$pulse"
 wait "$pulse" 2>/dev/null || true
 status=0
 waitFor "$player" 10 "a server that goes away" || status=$?
+starts=$(grep -cx "$DSPFEED" gone.started || true)
 [ "$status" = 255 ] && [ "$(tail -n 2 gone.err | tr '\n' '|')" = \
-    "Error writing to /dev/dsp|dspfeed-play: the sound server failed: Connection terminated|" ] ||
-    fail "a server that goes away: status $status, said $(cat gone.err)"
-echo "ok pulseaudio going away mid-stream: status 255, $(tail -n 1 gone.err)"
+    "Error writing to /dev/dsp|dspfeed-play: the sound server failed: Connection terminated|" ] && [ "$starts" = 1 ] ||
+    fail "a server that goes away: status $status, $starts players, said $(cat gone.err)"
+echo "ok pulseaudio going away mid-stream: status 255, $(tail -n 1 gone.err), one player started"
 
 echo "== PipeWire"
 export XDG_RUNTIME_DIR=$work/pipewire-run

@@ -22,6 +22,8 @@ fail() {
 }
 
 header() { awk -v key="$2:" '$1 == key { print $2; exit }' "$1"; }
+# countStarts FILE: how many players a tool started, by the programs spawn_faults told of.
+countStarts() { grep -cx "$DSPFEED" "$1" || true; }
 
 # round_trip NAME RATE CHANNELS SYNTH-EFFECT...: WAV -> stream -> WAV keeps every sample.
 round_trip() {
@@ -48,13 +50,14 @@ for example in "$root"/examples/*.txt; do
     frames=$(header "$example" SAMPLES)
 
     # Where /dev/dsp answers (here the fake driver), the stream goes to it,
-    # whole: the server tried first and not found has read none of it.
-    LD_PRELOAD=$fake_driver FAKE_DSP_LOG=$work/$name.log "$tools/dspfeed-play" "$example" 2>"$name.said" ||
-        fail "dspfeed-play $name: status $?, said $(cat "$name.said")"
+    # whole, from the one player started.
+    LD_PRELOAD="$fake_driver:$spawn_faults" FAKE_DSP_LOG=$work/$name.log SPAWN_FAULT_PROGRAMS=$work/$name.started \
+        "$tools/dspfeed-play" "$example" 2>"$name.said" || fail "dspfeed-play $name: status $?, said $(cat "$name.said")"
     grep -q "through /dev/dsp" "$name.said" || fail "dspfeed-play $name chose: $(cat "$name.said")"
     writes=$(grep -c '^write' "$work/$name.log")
-    [ "$writes" -eq "$frames" ] || fail "dspfeed-play $name: $writes writes for $frames frames"
-    echo "ok dspfeed-play $name through /dev/dsp: $writes frames written"
+    [ "$writes" -eq "$frames" ] && [ "$(countStarts "$work/$name.started")" = 1 ] ||
+        fail "dspfeed-play $name: $writes writes for $frames frames, $(countStarts "$work/$name.started") players"
+    echo "ok dspfeed-play $name through /dev/dsp: $writes frames written, one player started"
 
     # Rendered into a WAV file, every value of the stream is a sample of it.
     "$tools/dspfeed-play" --via wav "$example" 2>"$name.said"
@@ -267,9 +270,11 @@ printf 'old' >s.wav
 # The automatic choice comes to the same where nothing answers: no server, a
 # /dev/dsp that does not open, and no ALSA client.
 expect "dspfeed-play with no sound at all" 0 "dspfeed-play: wrote s-2.wav" \
-    env LD_PRELOAD="$fake_driver" FAKE_DSP_OPEN=fail PATH="$work/nothing" "$tools/dspfeed-play" s.txt
-[ "$(head -n 1 said)" = "dspfeed-play: no sound here; rendering s.txt into a WAV file" ] ||
-    fail "dspfeed-play with no sound at all: $(cat said)"
+    env LD_PRELOAD="$fake_driver:$spawn_faults" FAKE_DSP_OPEN=fail SPAWN_FAULT_PROGRAMS=$work/none.started \
+    PATH="$work/nothing" "$tools/dspfeed-play" s.txt
+[ "$(head -n 1 said)" = "dspfeed-play: no sound here; rendering s.txt into a WAV file" ] &&
+    [ "$(countStarts "$work/none.started")" = 1 ] ||
+    fail "dspfeed-play with no sound at all: $(cat said), $(countStarts "$work/none.started") players"
 "$tools/dspfeed-play" --via wav -- -x.txt 2>said && [ "$(tail -n 1 said)" = "dspfeed-play: wrote -x.wav" ] &&
     "$tools/dspfeed-check" -- -x.txt >/dev/null && cmp -s s-1.wav s-2.wav && cmp -s s-1.wav ./-x.wav &&
     [ "$(cat s.wav)" = old ] ||

@@ -7,6 +7,7 @@
 // player); ALSA with a sound card (the bridge into aplay); and with no sound
 // at all, a new WAV file named after the stream in the current directory.
 #include <fcntl.h>
+#include <linux/soundcard.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -20,7 +21,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -32,7 +32,9 @@
 #include "player_launch.h"
 #include "player_contract.h"
 #include "progress_line.h"
+#include "server_stream.h"
 #include "signals.h"
+#include "sound_device.h"
 #include "sound_levels.h"
 #include "spawning.h"
 #include "stream_header.h"
@@ -64,25 +66,30 @@ struct Stream {
     int input = 0;
 };
 
-int openQuiet() {
-    return open("/dev/null", O_RDWR | O_CLOEXEC);
-}
-
-// A stream of no frames opens, configures and closes /dev/dsp, playing
-// nothing.
-bool deviceOpens(const ToolParts& parts) {
-    const std::string probe = formatStreamHeader(0, 16, 2, 44100);
-    int pipe[2];
-    if (pipe2(pipe, O_CLOEXEC) != 0) {
+// /dev/dsp opens and takes a common setting, asked as the player asks; it
+// is let go at once.
+bool deviceOpens(const ToolParts& /*parts*/) {
+    const int device = open("/dev/dsp", O_RDWR);  // NOLINT(android-cloexec-open): as the player opens it
+    if (device < 0) {
         return false;
     }
-    const bool written = writeAll(pipe[1], probe.data(), probe.size());
-    close(pipe[1]);
-    const int quiet = openQuiet();
-    const pid_t player = written ? startPlayer(parts, std::nullopt, pipe[0], quiet, quiet) : -1;
-    close(pipe[0]);
-    close(quiet);
-    return player > 0 && waitForProcess(player) == 0;
+    int format = AFMT_S16_LE;
+    int channels = 2;
+    int rate = 44100;
+    const bool takes = ioctl(device, SNDCTL_DSP_SETFMT, &format) != -1 && canWriteFormat(format) &&
+                       ioctl(device, SNDCTL_DSP_CHANNELS, &channels) != -1 && canWriteChannels(channels) &&
+                       ioctl(device, SNDCTL_DSP_SPEED, &rate) != -1;
+    close(device);
+    return takes;
+}
+
+// A server answers the connection a client makes.
+bool serverAnswers(const ToolParts& /*parts*/) {
+    const bool answers = connectToServer().empty();
+    if (answers) {
+        (void)drainServerStream();  // with no stream, only the connection to close
+    }
+    return answers;
 }
 
 bool alsaHasCard(const ToolParts& /*parts*/) {
@@ -269,9 +276,8 @@ struct SoundPath {
     // Whether the machine has it, asked before it is tried; null where
     // trying is the test.
     bool (*isHere)(const ToolParts& parts);
-    // Plays the run, and returns its status; nothing where it found the path
-    // missing after all, the stream still unread, for the next to try.
-    std::optional<int> (*play)(const SoundPath& path, Run& run);
+    // Plays the run, and returns its status.
+    int (*play)(const SoundPath& path, Run& run);
 };
 
 int playThroughClient(const SoundPath& path, Run& run, const Client& client) {
@@ -332,9 +338,8 @@ struct ServerAccount {
     std::string failure;
 };
 
-// Reads the bridge's lines until the player ends, showing what is heard;
-// `connected` is told that the server answered.
-ServerAccount followServerLines(int lines, Progress& progress, const std::function<void()>& connected) {
+// Reads the bridge's lines until the player ends, showing what is heard.
+ServerAccount followServerLines(int lines, Progress& progress) {
     ServerAccount account;
     std::FILE* said = fdopen(lines, "r");
     if (said == nullptr) {
@@ -346,9 +351,7 @@ ServerAccount followServerLines(int lines, Progress& progress, const std::functi
     while (getline(&text, &room, said) > 0) {
         std::string line = text;
         line.pop_back();
-        if (isConnectedLine(line)) {
-            connected();
-        } else if (readHeardLine(line, account.heard, account.levels)) {
+        if (readHeardLine(line, account.heard, account.levels)) {
             showProgress(progress, account.heard, account.levels);
             account.shown = true;
         } else {
@@ -361,34 +364,23 @@ ServerAccount followServerLines(int lines, Progress& progress, const std::functi
 }
 
 // The player plays on the server itself, through the bridge, which says on
-// a pipe that the server answered, what has been heard (on a terminal) and
-// why the server failed. Where the path was not chosen, the bridge only
-// tries: it plays if a server answers; if none does, nothing is returned,
-// and the stream is still unread.
-std::optional<int> playThroughServer(const SoundPath& path, Run& run) {
+// a pipe what has been heard (on a terminal) and why the server failed.
+int playThroughServer(const SoundPath& path, Run& run) {
     int lines[2];
     if (pipe2(lines, O_CLOEXEC) != 0) {
         return exitPlayerFailed;
     }
-    const bool trying = !run.chosen;
+    announce(run.stream, path.through, run.length);
     const BridgeRequest request = {
-        .output = BridgeOutput::server, .streamName = run.stream.title, .metered = isatty(2) != 0, .trying = trying};
-    const auto announceHere = [&] { announce(run.stream, path.through, run.length); };
-    if (!trying) {
-        announceHere();
-    }
+        .output = BridgeOutput::server, .streamName = run.stream.title, .metered = isatty(2) != 0};
     const pid_t player = startPlayer(run.parts, request, run.stream.input, lines[1]);
     close(lines[1]);
     if (player < 0) {
         close(lines[0]);
         return exitPlayerFailed;
     }
-    const ServerAccount account = followServerLines(lines[0], run.progress, announceHere);
+    const ServerAccount account = followServerLines(lines[0], run.progress);
     const int status = waitForProcess(player);
-    // Only a bridge that found no server ends the player with this status.
-    if (trying && status == bridgeNoServerStatus) {
-        return std::nullopt;
-    }
     if (account.shown) {
         endProgress(run.progress, account.heard, account.levels);
     }
@@ -399,17 +391,17 @@ std::optional<int> playThroughServer(const SoundPath& path, Run& run) {
     return status;
 }
 
-std::optional<int> playOnDevice(const SoundPath& path, Run& run) {
+int playOnDevice(const SoundPath& path, Run& run) {
     announce(run.stream, path.through, run.length);
     const pid_t player = startPlayer(run.parts, std::nullopt, run.stream.input);
     return player < 0 ? exitPlayerFailed : waitForProcess(player);
 }
 
-std::optional<int> playThroughAplay(const SoundPath& path, Run& run) {
+int playThroughAplay(const SoundPath& path, Run& run) {
     return playThroughClient(path, run, aplay());
 }
 
-std::optional<int> renderIntoNewFile(const SoundPath& /*path*/, Run& run) {
+int renderIntoNewFile(const SoundPath& /*path*/, Run& run) {
     const Stream& stream = run.stream;
     std::fprintf(stderr, "dspfeed-play: %srendering %s into a WAV file\n", run.chosen ? "" : "no sound here; ",
                  stream.name.c_str());
@@ -424,10 +416,10 @@ std::optional<int> renderIntoNewFile(const SoundPath& /*path*/, Run& run) {
     return status;
 }
 
-// In the order the automatic choice tries them. A sound server is tried by
-// playing on it: no other process asks first.
+// In the order the automatic choice tries them; the first that is here
+// plays, so that the player starts once.
 const SoundPath soundPaths[] = {
-    {"pulse", "the sound server", nullptr, playThroughServer},
+    {"pulse", "the sound server", serverAnswers, playThroughServer},
     {"oss", "/dev/dsp", deviceOpens, playOnDevice},
     {"alsa", "ALSA (aplay)", alsaHasCard, playThroughAplay},
     {"wav", "a WAV file", nullptr, renderIntoNewFile},
@@ -465,9 +457,7 @@ int play(const std::string& via, const char* name) {
         if (run.chosen ? via != path.name : path.isHere != nullptr && !path.isHere(run.parts)) {
             continue;
         }
-        if (const std::optional<int> status = path.play(path, run)) {
-            return *status;
-        }
+        return path.play(path, run);
     }
     return exitPlayerFailed;  // not reached: a WAV file is always there
 }

@@ -78,13 +78,6 @@ bool setUpAtStart() {
         return true;
     }
     bridge.unreachable = connectToServer();
-    if (bridge.request.trying) {
-        if (!bridge.unreachable.empty()) {
-            _exit(bridgeNoServerStatus);
-        }
-        const std::string line = makeConnectedLine();
-        (void)realWrite(1, line.data(), line.size());
-    }
     return true;
 }
 // Run as the library loads, after `bridge` above. Only running out of

@@ -14,9 +14,8 @@ namespace {
 constexpr std::string_view formatVariable = "DSPFEED_BRIDGE_FORMAT";
 constexpr std::string_view meterVariable = "DSPFEED_BRIDGE_METER";
 constexpr std::string_view nameVariable = "DSPFEED_BRIDGE_NAME";
-constexpr std::string_view tryVariable = "DSPFEED_BRIDGE_TRY";
 static_assert(formatVariable.starts_with(bridgeVariablePrefix) && meterVariable.starts_with(bridgeVariablePrefix) &&
-              nameVariable.starts_with(bridgeVariablePrefix) && tryVariable.starts_with(bridgeVariablePrefix));
+              nameVariable.starts_with(bridgeVariablePrefix));
 
 std::string makeSetting(std::string_view variable, const std::string& value) {
     return std::string(variable) + "=" + value;
@@ -27,7 +26,6 @@ constexpr const char* outputNames[] = {"line", "wav", "server"};
 constexpr const char* formatWord = "dspfeed-pcm";
 constexpr const char* heardWord = "heard";
 constexpr const char* failedWord = "failed";
-constexpr const char* connectedWord = "connected";
 
 bool startsWithWord(const std::string& line, const char* word) {
     const std::size_t length = std::strlen(word);
@@ -44,9 +42,6 @@ std::vector<std::string> makeBridgeSettings(const BridgeRequest& request) {
     if (request.metered) {
         settings.push_back(makeSetting(meterVariable, "1"));
     }
-    if (request.trying) {
-        settings.push_back(makeSetting(tryVariable, "1"));
-    }
     return settings;
 }
 
@@ -62,7 +57,6 @@ BridgeRequest readBridgeRequest() {
         request.streamName = name;
     }
     request.metered = std::getenv(meterVariable.data()) != nullptr;
-    request.trying = std::getenv(tryVariable.data()) != nullptr;
     return request;
 }
 
@@ -108,14 +102,6 @@ bool readHeardLine(const std::string& line, double& seconds, Levels& levels) {
         levels.peaks.push_back(peak);
     }
     return true;
-}
-
-std::string makeConnectedLine() {
-    return std::string(connectedWord) + "\n";
-}
-
-bool isConnectedLine(const std::string& line) {
-    return line == connectedWord;
 }
 
 std::string makeFailedLine(const std::string& reason) {

@@ -6,11 +6,8 @@
 //   "server"         the sound goes to the sound server; only the lines of
 //                    what is heard (with DSPFEED_BRIDGE_METER set) and of a
 //                    failure come out
-// With DSPFEED_BRIDGE_TRY set as well, the bridge connects to the server as
-// the player starts, before it reads any input. A server that answers is
-// told by the connected line; one that does not ends the player at once,
-// with bridgeNoServerStatus (tool_statuses.h), its input untouched for another
-// way to play it.
+// To the server, the bridge connects as the player starts, before it reads
+// any input; one that does not answer fails the player's open.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +15,6 @@
 #include <vector>
 
 #include "sound_levels.h"
-#include "tool_statuses.h"
 #include "wav_format.h"
 
 // The loader's variable that puts the bridge into the player, and what the
@@ -33,7 +29,6 @@ struct BridgeRequest {
     BridgeOutput output = BridgeOutput::formatLine;
     std::string streamName = "dspfeed";  // the server's name for the stream
     bool metered = false;                // the server's stream tells what is heard
-    bool trying = false;                 // no server is no failure: the player ends, its input unread
 };
 std::vector<std::string> makeBridgeSettings(const BridgeRequest& request);
 // Read once, as the player starts.
@@ -49,10 +44,6 @@ bool readFormatLine(const std::string& line, WavFormat& format);
 // heard since the last such line (FULL is 1 when a sample was at full scale).
 std::string makeHeardLine(double seconds, const Levels& levels);
 bool readHeardLine(const std::string& line, double& seconds, Levels& levels);
-
-// "connected": the server answered, and the sound will go to it.
-std::string makeConnectedLine();
-bool isConnectedLine(const std::string& line);
 
 // "failed REASON": the server failed the stream, for the tool to say why.
 std::string makeFailedLine(const std::string& reason);

@@ -21,10 +21,6 @@ constexpr int exitPlayerFailed = shellStatusOf(exitDeviceFailed);
 // shell reports as this and the signal's number: 130, 143, 129.
 constexpr int exitBySignal = 128;
 
-// Never a tool's: the player's, when the bridge only tries the sound server
-// and finds none, which dspfeed-play takes as a sign to play another way.
-constexpr int bridgeNoServerStatus = 5;
-
 // The name of an input or an output in a message: "-" is standard input or
 // standard output.
 inline std::string nameInput(const std::string& path) {
