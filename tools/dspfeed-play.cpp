@@ -32,7 +32,7 @@
 #include "player_launch.h"
 #include "player_contract.h"
 #include "progress_line.h"
-#include "server_stream.h"
+#include "server_sink.h"
 #include "signals.h"
 #include "sound_device.h"
 #include "sound_levels.h"
@@ -68,7 +68,7 @@ struct Stream {
 
 // /dev/dsp opens and takes a common setting, asked as the player asks; it
 // is let go at once.
-bool deviceOpens(const ToolParts& /*parts*/) {
+bool deviceOpens() {
     const int device = open("/dev/dsp", O_RDWR);  // NOLINT(android-cloexec-open): as the player opens it
     if (device < 0) {
         return false;
@@ -83,16 +83,7 @@ bool deviceOpens(const ToolParts& /*parts*/) {
     return takes;
 }
 
-// A server answers the connection a client makes.
-bool serverAnswers(const ToolParts& /*parts*/) {
-    const bool answers = connectToServer().empty();
-    if (answers) {
-        (void)drainServerStream();  // with no stream, only the connection to close
-    }
-    return answers;
-}
-
-bool alsaHasCard(const ToolParts& /*parts*/) {
+bool alsaHasCard() {
     std::ifstream cards("/proc/asound/cards");
     const std::string text((std::istreambuf_iterator<char>(cards)), std::istreambuf_iterator<char>());
     return isOnPath("aplay") && text.find_first_of("0123456789") != std::string::npos;
@@ -272,10 +263,10 @@ struct Run {
 // A way to play, as the automatic choice tries it and --via names it.
 struct SoundPath {
     const char* name;     // as --via names it
-    const char* through;  // as the announcement names it
-    // Whether the machine has it, asked before it is tried; null where
-    // trying is the test.
-    bool (*isHere)(const ToolParts& parts);
+    const char* through;  // as the announcement names it; a file is named as it is written
+    // Whether the machine has it, asked before the player starts; null
+    // where it always is.
+    bool (*isHere)();
     // Plays the run, and returns its status.
     int (*play)(const SoundPath& path, Run& run);
 };
@@ -419,10 +410,10 @@ int renderIntoNewFile(const SoundPath& /*path*/, Run& run) {
 // In the order the automatic choice tries them; the first that is here
 // plays, so that the player starts once.
 const SoundPath soundPaths[] = {
-    {"pulse", "the sound server", serverAnswers, playThroughServer},
+    {"pulse", "the sound server", isServerAnswering, playThroughServer},
     {"oss", "/dev/dsp", deviceOpens, playOnDevice},
     {"alsa", "ALSA (aplay)", alsaHasCard, playThroughAplay},
-    {"wav", "a WAV file", nullptr, renderIntoNewFile},
+    {"wav", nullptr, nullptr, renderIntoNewFile},
 };
 
 // Opens the stream named on the command line, or standard input for "-".
@@ -454,7 +445,7 @@ int play(const std::string& via, const char* name) {
     run.progress.total = isatty(2) != 0 ? lookAhead(run.stream, run.length) : -1;
     run.chosen = !via.empty();
     for (const SoundPath& path : soundPaths) {
-        if (run.chosen ? via != path.name : path.isHere != nullptr && !path.isHere(run.parts)) {
+        if (run.chosen ? via != path.name : path.isHere != nullptr && !path.isHere()) {
             continue;
         }
         return path.play(path, run);
