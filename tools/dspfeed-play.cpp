@@ -8,7 +8,6 @@
 // at all, a new WAV file named after the stream in the current directory.
 #include <fcntl.h>
 #include <linux/soundcard.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -16,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -27,10 +25,11 @@
 #include <vector>
 
 #include "bridge_protocol.h"
+#include "client_relay.h"
 #include "command_line.h"
 #include "install_paths.h"
-#include "player_launch.h"
 #include "player_contract.h"
+#include "player_launch.h"
 #include "progress_line.h"
 #include "server_sink.h"
 #include "signals.h"
@@ -44,8 +43,6 @@
 #include "wording.h"
 
 namespace {
-
-constexpr auto progressInterval = std::chrono::milliseconds(static_cast<int>(updateSeconds * 1000));
 
 constexpr const char* usageLine = "usage: dspfeed-play [--via oss|pulse|alsa|wav] [--] [STREAM.txt | -]\n";
 
@@ -116,88 +113,6 @@ double lookAhead(const Stream& stream, std::string& told) {
 // Says which path plays the stream, and on a terminal its length.
 void announce(const Stream& stream, const char* through, const std::string& length) {
     std::fprintf(stderr, "dspfeed-play: playing %s through %s\n%s", stream.name.c_str(), through, length.c_str());
-}
-
-// The progress line on a terminal, rewritten in place: never wider than the
-// terminal, so that it never wraps onto a new line.
-struct Progress {
-    double total = -1;
-    std::size_t shown = 0;  // the columns it took last time
-};
-
-void showProgress(Progress& progress, double heard, const Levels& levels) {
-    winsize window{};
-    const std::size_t columns = ioctl(2, TIOCGWINSZ, &window) == 0 && window.ws_col > 0 ? window.ws_col : 80;
-    std::string line = formatProgress(heard, progress.total, levels, columns - 1);
-    const std::size_t length = line.size();
-    line.append(progress.shown > length ? std::min(progress.shown, columns - 1) - length : 0, ' ');
-    std::fprintf(stderr, "\r%s", line.c_str());
-    progress.shown = length;
-    endLineOnSignal(true);
-}
-
-void endProgress(Progress& progress, double heard, const Levels& levels) {
-    showProgress(progress, progress.total >= 0 ? progress.total : heard, levels);
-    std::fputs("\n", stderr);
-    endLineOnSignal(false);
-}
-
-// The sound passing on to the client, as the meter takes it: the WAV
-// stream's header skipped, and whole frames only, the start of one kept
-// until the rest comes.
-class PassingSound {
-public:
-    explicit PassingSound(const WavFormat& format) : meter_(format), frameBytes_(countFrameBytes(format)) {}
-
-    void add(const unsigned char* bytes, std::size_t count) {
-        const std::size_t skipped = std::min(headerLeft_, count);
-        headerLeft_ -= skipped;
-        soundBytes_ += count - skipped;
-        partial_.insert(partial_.end(), bytes + skipped, bytes + count);
-        const std::size_t whole = partial_.size() / frameBytes_ * frameBytes_;
-        meter_.add(partial_.data(), whole);
-        partial_.erase(partial_.begin(), partial_.begin() + static_cast<std::ptrdiff_t>(whole));
-    }
-
-    std::uint64_t soundBytes() const { return soundBytes_; }
-    Levels takeHeard(std::uint64_t heardBytes) { return meter_.takeHeard(heardBytes); }
-
-private:
-    LevelTracker meter_;
-    std::size_t frameBytes_;
-    std::size_t headerLeft_ = wavStreamHeaderBytes;
-    std::uint64_t soundBytes_ = 0;
-    std::vector<unsigned char> partial_;
-};
-
-// Hands the bridge's sound on to the client through a small pipe, showing
-// four times a second how much has been heard: what went into the client,
-// less what waits in the pipe and what the client holds before it is heard.
-// Returns the seconds of sound handed on.
-double meterInto(int sound, int client, const WavFormat& format, double bufferSeconds, Progress& progress) {
-    const double bytesPerSecond = countBytesPerSecond(format);
-    const std::size_t chunk = std::clamp<std::size_t>(static_cast<std::size_t>(bytesPerSecond / 8), 64, 4096);
-    std::vector<unsigned char> bytes(chunk);
-    PassingSound passing(format);
-    auto shown = std::chrono::steady_clock::now();
-    for (;;) {
-        pollfd ready{sound, POLLIN, 0};
-        if (poll(&ready, 1, static_cast<int>(progressInterval.count())) > 0) {
-            const ssize_t got = read(sound, bytes.data(), chunk);
-            if (got <= 0 || !writeAll(client, bytes.data(), static_cast<std::size_t>(got))) {
-                return static_cast<double>(passing.soundBytes()) / bytesPerSecond;
-            }
-            passing.add(bytes.data(), static_cast<std::size_t>(got));
-        }
-        if (std::chrono::steady_clock::now() - shown >= progressInterval) {
-            shown = std::chrono::steady_clock::now();
-            int waiting = 0;
-            ioctl(client, FIONREAD, &waiting);
-            const double heard = std::max(
-                ((static_cast<double>(passing.soundBytes()) - waiting) / bytesPerSecond) - bufferSeconds, 0.0);
-            showProgress(progress, heard, passing.takeHeard(static_cast<std::uint64_t>(heard * bytesPerSecond)));
-        }
-    }
 }
 
 // The bridge's first line, read a byte at a time, so that the sound after it

@@ -2,9 +2,13 @@
 // SPDX-License-Identifier: MIT
 #include "progress_line.h"
 
+#include <sys/ioctl.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+
+#include "signals.h"
 
 namespace {
 
@@ -60,4 +64,21 @@ std::string formatProgress(double heard, double total, const Levels& levels, std
         }
     }
     return time.substr(0, width);
+}
+
+void showProgress(Progress& progress, double heard, const Levels& levels) {
+    winsize window{};
+    const std::size_t columns = ioctl(2, TIOCGWINSZ, &window) == 0 && window.ws_col > 0 ? window.ws_col : 80;
+    std::string line = formatProgress(heard, progress.total, levels, columns - 1);
+    const std::size_t length = line.size();
+    line.append(progress.shown > length ? std::min(progress.shown, columns - 1) - length : 0, ' ');
+    std::fprintf(stderr, "\r%s", line.c_str());
+    progress.shown = length;
+    endLineOnSignal(true);
+}
+
+void endProgress(Progress& progress, double heard, const Levels& levels) {
+    showProgress(progress, progress.total >= 0 ? progress.total : heard, levels);
+    std::fputs("\n", stderr);
+    endLineOnSignal(false);
 }

@@ -16,3 +16,16 @@ std::string formatProgress(double heard, double total, const Levels& levels, std
 
 // "H:MM:SS".
 std::string formatTime(double seconds);
+
+// The progress line on a terminal, rewritten in place: never wider than the
+// terminal, so that it never wraps onto a new line.
+struct Progress {
+    double total = -1;      // the stream's length in seconds, below 0 where it is not known
+    std::size_t shown = 0;  // the columns it took last time
+};
+
+// Shows the line on standard error for `heard` seconds and their levels.
+void showProgress(Progress& progress, double heard, const Levels& levels);
+// Shows it a last time, all of the stream heard where its length is known,
+// and ends it.
+void endProgress(Progress& progress, double heard, const Levels& levels);
