@@ -229,7 +229,8 @@ TEST(CheckPrediction, AgreesWithThePlayerOnMutatedStreams) {
     constexpr int streamCount = 332;
     std::mt19937 random(20261208);
     const std::regex prediction(R"re("framesPlayed":(\d+),"message":"((?:[^"\\]|\\.)*)","status":(\d+))re");
-    const std::regex wholeHeader(R"re("BITSPERSAMPLE":(-?\d+),"CHANNELS":(-?\d+),"SAMPLERATE":(-?\d+),"NORMALIZED":")re");
+    const std::regex wholeHeader(
+        R"re("BITSPERSAMPLE":(-?\d+),"CHANNELS":(-?\d+),"SAMPLERATE":(-?\d+),"NORMALIZED":")re");
     const PlayerSetup toWav = {
         .arguments = {"-", "out.wav"}, .fakeDevice = false, .inOwnFolder = true, .program = DSPFEED2WAV_BINARY};
     const PlayerSetup playToWav = {

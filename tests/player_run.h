@@ -19,15 +19,15 @@ struct PlayerRun {
 };
 
 struct PlayerSetup {
-    std::vector<std::string> driver;     // FAKE_DSP_* settings that script the driver
-    std::vector<std::string> arguments;  // command-line arguments after the program name
-    rlim_t memoryLimit = RLIM_INFINITY;  // address space limit for the player
-    bool fakeDevice = true;              // false runs the player against the real system
+    std::vector<std::string> driver;      // FAKE_DSP_* settings that script the driver
+    std::vector<std::string> arguments;   // command-line arguments after the program name
+    rlim_t memoryLimit = RLIM_INFINITY;   // address space limit for the player
+    bool fakeDevice = true;               // false runs the player against the real system
     std::optional<BridgeRequest> bridge;  // the sound bridge in the fake driver's place
-    std::vector<int> closedDescriptors;  // standard descriptors the player starts without
-    bool inputIsFolder = false;          // standard input a folder, which no read can take
-    bool inOwnFolder = false;            // run in a folder of its own, whose WAV file is kept as `made`
-    std::string program;                 // another program to run in the player's place
+    std::vector<int> closedDescriptors;   // standard descriptors the player starts without
+    bool inputIsFolder = false;           // standard input a folder, which no read can take
+    bool inOwnFolder = false;             // run in a folder of its own, whose WAV file is kept as `made`
+    std::string program;                  // another program to run in the player's place
 };
 
 PlayerRun runPlayer(const std::string& input, const PlayerSetup& setup = {});

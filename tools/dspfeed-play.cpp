@@ -171,7 +171,7 @@ struct Run {
     Stream stream;
     ToolParts parts;
     Progress progress;
-    std::string length;  // on a terminal, the line that tells the stream's length
+    std::string length;   // on a terminal, the line that tells the stream's length
     bool chosen = false;  // the path was named on the command line
 };
 
@@ -383,8 +383,8 @@ int main(int argc, char** argv) {
     if (const std::string problem = readArguments(argc, argv, options, names, 1); !problem.empty()) {
         return failUsage(usageLine, problem);
     }
-    if (options[0].given &&
-        std::none_of(std::begin(soundPaths), std::end(soundPaths), [&](const SoundPath& path) { return via == path.name; })) {
+    if (options[0].given && std::none_of(std::begin(soundPaths), std::end(soundPaths),
+                                         [&](const SoundPath& path) { return via == path.name; })) {
         return failUsage(usageLine, "--via takes oss, pulse, alsa or wav, not '" + via + "'");
     }
     const std::string name = names.empty() ? "-" : names[0];

@@ -24,12 +24,13 @@ std::string formatSeconds(double seconds) {
 std::string describeHeader(const Report& report) {
     std::string text = "header:";
     for (std::size_t field = 0; field < numericKeyCount; ++field) {
-        text += std::string(field == 0 ? " " : ", ") + headerKeys[field] + " " + formatValue(report.header.values[field], "?");
+        text += std::string(field == 0 ? " " : ", ") + headerKeys[field] + " " +
+                formatValue(report.header.values[field], "?");
     }
     text += std::string(", ") + flagKey + " " +
             (!report.header.flagWord           ? "?"
              : report.header.flagWord->empty() ? "(none)"
-                                        : makeShowable(*report.header.flagWord, longestShown));
+                                               : makeShowable(*report.header.flagWord, longestShown));
     const std::optional<std::int32_t>& frames = report.header.values[samplesField];
     if (const auto seconds = frames ? lengthInSeconds(report, std::max(*frames, 0)) : std::nullopt) {
         text += " (" + formatSeconds(*seconds) + ")";
@@ -89,8 +90,9 @@ std::string formatJsonReport(const Report& report, const std::string& name) {
     for (std::size_t field = 0; field < numericKeyCount; ++field) {
         text += std::string(",\"") + headerKeys[field] + "\":" + formatValue(report.header.values[field], "null");
     }
-    text += std::string(",\"") + flagKey + "\":" +
-            (report.header.flagWord ? quoteJson(makeShowable(*report.header.flagWord, longestShown)) : "null") + "}\n";
+    text += std::string(",\"") + flagKey +
+            "\":" + (report.header.flagWord ? quoteJson(makeShowable(*report.header.flagWord, longestShown)) : "null") +
+            "}\n";
     for (const Finding& finding : report.findings) {
         text += "{\"type\":\"";
         text += finding.isError ? "error" : "warning";

@@ -68,10 +68,9 @@ double meterInto(int sound, int client, const WavFormat& format, double bufferSe
             shown = std::chrono::steady_clock::now();
             int waiting = 0;
             ioctl(client, FIONREAD, &waiting);
-            const double heard = std::max(
-                ((static_cast<double>(passing.soundBytes()) - waiting) / bytesPerSecond) - bufferSeconds, 0.0);
+            const double heard =
+                std::max(((static_cast<double>(passing.soundBytes()) - waiting) / bytesPerSecond) - bufferSeconds, 0.0);
             showProgress(progress, heard, passing.takeHeard(static_cast<std::uint64_t>(heard * bytesPerSecond)));
         }
     }
 }
-

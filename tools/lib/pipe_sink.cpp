@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <string>
 
-
 namespace {
 
 class PipeSink : public SoundSink {
@@ -21,8 +20,7 @@ public:
     bool takesChannels(int channels) const override { return toFile_ || SoundSink::takesChannels(channels); }
 
     bool takesRate(const WavFormat& format) const override {
-        return toFile_ ? canHoldInWav(format.sampleBytes, format.channels, format.rate)
-                       : SoundSink::takesRate(format);
+        return toFile_ ? canHoldInWav(format.sampleBytes, format.channels, format.rate) : SoundSink::takesRate(format);
     }
 
     int start(const WavFormat& format, std::vector<unsigned char>& ahead) override {
@@ -38,9 +36,7 @@ public:
     // A WAV file of no frames is still a WAV file.
     bool startsWithoutFrames() const override { return toFile_; }
 
-    int handOver(const unsigned char* bytes, std::size_t count) override {
-        return writeOut_(bytes, count) ? 0 : errno;
-    }
+    int handOver(const unsigned char* bytes, std::size_t count) override { return writeOut_(bytes, count) ? 0 : errno; }
 
     int finish(double /*seconds*/) override { return 0; }
 

@@ -16,6 +16,7 @@ std::vector<std::string> listLaunchPrefixes() {
 
 pid_t startPlayer(const ToolParts& parts, const std::optional<BridgeRequest>& request, int input, int output,
                   int error) {
-    return startProcess({parts.player}, request ? makeLaunchSettings(parts.bridge, request) : std::vector<std::string>{},
-                        input, output, error);
+    return startProcess({parts.player},
+                        request ? makeLaunchSettings(parts.bridge, request) : std::vector<std::string>{}, input, output,
+                        error);
 }

@@ -74,7 +74,9 @@ public:
         bool timedOut = false;
         pa_time_event* timeout = pa_context_rttime_new(
             context_, pa_rtclock_now() + connectTimeout,
-            [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* flag) { *static_cast<bool*>(flag) = true; },
+            [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* flag) {
+                *static_cast<bool*>(flag) = true;
+            },
             &timedOut);
         std::string failure;
         while (failure.empty() && !done()) {
@@ -168,7 +170,9 @@ public:
         bool ready = false;
         pa_io_event* input = connection_.api()->io_new(
             connection_.api(), descriptor, PA_IO_EVENT_INPUT,
-            [](pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void* flag) { *static_cast<bool*>(flag) = true; },
+            [](pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void* flag) {
+                *static_cast<bool*>(flag) = true;
+            },
             &ready);
         std::string error;
         while (error.empty() && !ready) {
@@ -238,8 +242,7 @@ private:
         if (pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0) {
             return connection_.describeFailure();
         }
-        return connection_.waitUntilReady([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; },
-                                          stream_);
+        return connection_.waitUntilReady([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; }, stream_);
     }
 
     // Waits until the server has room for more, as a device's blocking
