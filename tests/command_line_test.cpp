@@ -38,6 +38,7 @@ TEST_P(ArgumentTest, ReadsTheCommandLine) {
     std::vector<std::string> words = {"tool"};
     words.insert(words.end(), GetParam().arguments.begin(), GetParam().arguments.end());
     std::vector<char*> argv;
+    argv.reserve(words.size());
     for (std::string& word : words) {
         argv.push_back(word.data());
     }

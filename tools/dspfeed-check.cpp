@@ -260,9 +260,9 @@ bool checkHeader(Check& check) {
         report.player = {0, describeMissingKey(headerKeys[next], next == flagField), exitPlayerRejected};
         return false;
     }
-    if (readsAsNumber(*header.flagWord)) {
+    if (const std::string flagWord = header.flagWord.value_or(""); readsAsNumber(flagWord)) {
         check.find(valueAt[flagField], false,
-                   std::string(flagKey) + " value " + quoteToken(*header.flagWord) +
+                   std::string(flagKey) + " value " + quoteToken(flagWord) +
                        " is a number: the flag word is probably missing, which shifts every frame by one value");
     }
     // Every field is warned of; the first the device refuses, or answers as

@@ -63,16 +63,17 @@ struct Stream {
     int input = 0;
 };
 
-// /dev/dsp opens and takes a common setting, asked as the player asks; it
-// is let go at once.
+// /dev/dsp opens and takes a common setting, 16-bit stereo at 44100 Hz,
+// asked as the player asks; it is let go at once.
 bool deviceOpens() {
-    const int device = open("/dev/dsp", O_RDWR);  // NOLINT(android-cloexec-open): as the player opens it
+    constexpr int commonRate = 44100;
+    const int device = open("/dev/dsp", O_RDWR);
     if (device < 0) {
         return false;
     }
     int format = AFMT_S16_LE;
     int channels = 2;
-    int rate = 44100;
+    int rate = commonRate;
     const bool takes = ioctl(device, SNDCTL_DSP_SETFMT, &format) != -1 && canWriteFormat(format) &&
                        ioctl(device, SNDCTL_DSP_CHANNELS, &channels) != -1 && canWriteChannels(channels) &&
                        ioctl(device, SNDCTL_DSP_SPEED, &rate) != -1;
@@ -99,14 +100,19 @@ double lookAhead(const Stream& stream, std::string& told) {
     file.seekg(offset);
     const StreamHeader header = readStreamHeader(file);
     const std::optional<std::int32_t>* values = header.values;
-    if (std::any_of(values, values + numericKeyCount, [](const auto& value) { return !value; }) ||
-        *values[samplesField] < 0 || *values[rateField] <= 0) {
+    if (std::any_of(values, values + numericKeyCount, [](const auto& value) { return !value; })) {
         return -1;
     }
-    const double seconds = static_cast<double>(*values[samplesField]) / *values[rateField];
-    told = "dspfeed-play: " + stream.name + ": " + countOf(*values[samplesField], "frame") + " of " +
-           std::to_string(*values[bitsField]) + "-bit, " + countOf(*values[channelsField], "channel") + " at " +
-           std::to_string(*values[rateField]) + " Hz, " + formatTime(seconds) + "\n";
+    const std::int32_t frames = values[samplesField].value_or(0);
+    const std::int32_t rate = values[rateField].value_or(0);
+    if (frames < 0 || rate <= 0) {
+        return -1;
+    }
+    const double seconds = static_cast<double>(frames) / rate;
+    told = "dspfeed-play: " + stream.name + ": " + countOf(frames, "frame") + " of " +
+           std::to_string(values[bitsField].value_or(0)) + "-bit, " +
+           countOf(values[channelsField].value_or(0), "channel") + " at " + std::to_string(rate) + " Hz, " +
+           formatTime(seconds) + "\n";
     return seconds;
 }
 
