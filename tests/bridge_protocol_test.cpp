@@ -17,8 +17,8 @@ std::string readLine(const std::string& line) {
     Levels levels;
     std::string reason;
     if (readFormatLine(line, format)) {
-        return "format " + std::to_string(format.sampleBytes) + " bytes, " + std::to_string(format.rate) + " Hz, " +
-               std::to_string(format.channels) + " channels";
+        return "format " + std::to_string(format.sampleBytes) + " bytes, " + std::to_string(format.sampleRate) +
+               " Hz, " + std::to_string(format.channels) + " channels";
     }
     if (readHeardLine(line, seconds, levels)) {
         std::string heard = "heard " + std::to_string(seconds) + (levels.fullScale ? " full" : "");

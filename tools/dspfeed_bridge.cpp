@@ -182,8 +182,8 @@ int device::request(unsigned long code, int* value) {
     }
     if (code == SNDCTL_DSP_SPEED) {
         WavFormat asked = format;
-        asked.rate = *value;
-        format.rate = *value = bridge.sink->takesRate(asked) ? *value : answerRate(*value);
+        asked.sampleRate = *value;
+        format.sampleRate = *value = bridge.sink->takesRate(asked) ? *value : answerRate(*value);
         return 0;
     }
     errno = EINVAL;

@@ -61,15 +61,15 @@ BridgeRequest readBridgeRequest() {
 }
 
 std::string makeFormatLine(const WavFormat& format) {
-    return std::string(formatWord) + (format.sampleBytes == 1 ? " u8 " : " s16le ") + std::to_string(format.rate) +
-           " " + std::to_string(format.channels) + "\n";
+    return std::string(formatWord) + (format.sampleBytes == 1 ? " u8 " : " s16le ") +
+           std::to_string(format.sampleRate) + " " + std::to_string(format.channels) + "\n";
 }
 
 bool readFormatLine(const std::string& line, WavFormat& format) {
     std::istringstream words(line);
     std::string word;
     std::string sampleFormat;
-    if (!(words >> word >> sampleFormat >> format.rate >> format.channels) || word != formatWord ||
+    if (!(words >> word >> sampleFormat >> format.sampleRate >> format.channels) || word != formatWord ||
         (sampleFormat != "u8" && sampleFormat != "s16le")) {
         return false;
     }

@@ -14,7 +14,7 @@ constexpr std::uint64_t leastRead = 64;
 
 std::size_t countGatherBytes(const WavFormat& format) {
     const std::size_t frameBytes = countFrameBytes(format);
-    const std::size_t twentyMilliseconds = frameBytes * static_cast<std::size_t>(format.rate / gathersPerSecond);
+    const std::size_t twentyMilliseconds = frameBytes * static_cast<std::size_t>(format.sampleRate / gathersPerSecond);
     return std::max(frameBytes, std::min(gatherLimit, twentyMilliseconds));
 }
 
@@ -23,6 +23,6 @@ std::size_t countReadBytes(std::uint64_t inputBytes, std::uint64_t soundBytes, c
     if (frames == 0) {
         return SIZE_MAX;
     }
-    const std::uint64_t bytes = inputBytes * static_cast<std::uint64_t>(format.rate / gathersPerSecond) / frames;
+    const std::uint64_t bytes = inputBytes * static_cast<std::uint64_t>(format.sampleRate / gathersPerSecond) / frames;
     return static_cast<std::size_t>(std::max(bytes, leastRead));
 }

@@ -20,7 +20,8 @@ public:
     bool takesChannels(int channels) const override { return toFile_ || SoundSink::takesChannels(channels); }
 
     bool takesRate(const WavFormat& format) const override {
-        return toFile_ ? canHoldInWav(format.sampleBytes, format.channels, format.rate) : SoundSink::takesRate(format);
+        return toFile_ ? canHoldInWav(format.sampleBytes, format.channels, format.sampleRate)
+                       : SoundSink::takesRate(format);
     }
 
     int start(const WavFormat& format, std::vector<unsigned char>& ahead) override {

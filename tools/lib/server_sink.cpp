@@ -216,7 +216,7 @@ private:
 
     std::string openStream() {
         const pa_sample_spec sampleFormat{format_.sampleBytes == 1 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE,
-                                          static_cast<std::uint32_t>(format_.rate),
+                                          static_cast<std::uint32_t>(format_.sampleRate),
                                           static_cast<std::uint8_t>(format_.channels)};
         pa_channel_map map;
         pa_channel_map_init_extend(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);

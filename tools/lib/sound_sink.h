@@ -28,7 +28,9 @@ public:
     // Whether it takes so many channels, and then a format's rate as it is:
     // by default what a sound server and its clients, such as aplay, take.
     virtual bool takesChannels(int channels) const { return channels <= mostChannels; }
-    virtual bool takesRate(const WavFormat& format) const { return format.rate >= 1 && format.rate <= highestRate; }
+    virtual bool takesRate(const WavFormat& format) const {
+        return format.sampleRate >= 1 && format.sampleRate <= highestRate;
+    }
     // The first frame is coming: `ahead` gets what goes out before the sound.
     virtual int start(const WavFormat& format, std::vector<unsigned char>& ahead) = 0;
     // A stream of no frames still comes out, started as the device closes.

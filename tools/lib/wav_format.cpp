@@ -38,8 +38,8 @@ void putFormatChunk(std::vector<unsigned char>& header, const WavFormat& format)
     header.resize(fields + 16);
     putLittleEndian(&header[fields], 1, 2);
     putLittleEndian(&header[fields + 2], static_cast<std::uint64_t>(format.channels), 2);
-    putLittleEndian(&header[fields + 4], static_cast<std::uint64_t>(format.rate), 4);
-    putLittleEndian(&header[fields + 8], frameBytes * static_cast<std::uint64_t>(format.rate), 4);
+    putLittleEndian(&header[fields + 4], static_cast<std::uint64_t>(format.sampleRate), 4);
+    putLittleEndian(&header[fields + 8], frameBytes * static_cast<std::uint64_t>(format.sampleRate), 4);
     putLittleEndian(&header[fields + 12], frameBytes, 2);
     putLittleEndian(&header[fields + 14], 8 * static_cast<std::uint64_t>(format.sampleBytes), 2);
 }
@@ -71,7 +71,7 @@ bool readWavStreamHeader(const unsigned char* header, WavFormat& format) {
         return false;
     }
     format.channels = static_cast<int>(getLittleEndian(header + 22, 2));
-    format.rate = static_cast<int>(getLittleEndian(header + 24, 4));
+    format.sampleRate = static_cast<int>(getLittleEndian(header + 24, 4));
     format.sampleBytes = static_cast<int>(getLittleEndian(header + 34, 2) / 8);
     return true;
 }

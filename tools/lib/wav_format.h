@@ -13,7 +13,7 @@ constexpr int defaultRate = 8000;
 struct WavFormat {
     int sampleBytes = 2;
     int channels = 1;
-    int rate = defaultRate;
+    int sampleRate = defaultRate;
 };
 
 // The bytes of one frame: a sample of each channel.
@@ -23,7 +23,7 @@ inline std::size_t countFrameBytes(const WavFormat& format) {
 
 // The bytes of one second of sound.
 inline double countBytesPerSecond(const WavFormat& format) {
-    return static_cast<double>(format.rate) * static_cast<double>(countFrameBytes(format));
+    return static_cast<double>(format.sampleRate) * static_cast<double>(countFrameBytes(format));
 }
 
 // Whether a WAV file can describe the format exactly: its channel count,
