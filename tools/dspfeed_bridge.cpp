@@ -95,11 +95,10 @@ bool setUpAtStart() {
 [[maybe_unused]] const bool setUp = setUpAtStart();  // NOLINT(cert-err58-cpp)
 
 // The first failure is the one every later write reports.
-bool noteFailure(int error) {
+void noteFailure(int error) {
     if (bridge.failure == 0) {
         bridge.failure = error;
     }
-    return bridge.failure == 0;
 }
 
 [[gnu::noinline]] void makeRoomFor(std::size_t count) {
@@ -132,13 +131,13 @@ void start() {
     bridge.gatherBytes = countGatherBytes(bridge.format);
     bridge.started = true;
     std::vector<unsigned char> ahead;
-    (void)noteFailure(bridge.sink->start(bridge.format, ahead));
+    noteFailure(bridge.sink->start(bridge.format, ahead));
     gather(ahead.data(), ahead.size());
 }
 
 bool handOver() {
     if (bridge.failure == 0 && bridge.gatheredBytes > 0) {
-        (void)noteFailure(bridge.sink->handOver(bridge.gathered.data(), bridge.gatheredBytes));
+        noteFailure(bridge.sink->handOver(bridge.gathered.data(), bridge.gatheredBytes));
         bridge.handedOn += bridge.gatheredBytes;
     }
     bridge.gatheredBytes = 0;
@@ -203,7 +202,7 @@ ssize_t device::write(const void* bytes, size_t count) {
         return static_cast<ssize_t>(count);
     }
     std::size_t room = 0;
-    (void)noteFailure(bridge.sink->askRoom(room));
+    noteFailure(bridge.sink->askRoom(room));
     if (room > bridge.gatheredBytes) {
         bridge.gatherBytes = room;
     } else {
@@ -222,7 +221,7 @@ void device::close() {
         start();
     }
     handOver();
-    (void)noteFailure(bridge.sink->finish(static_cast<double>(bridge.handedOn) / countBytesPerSecond(bridge.format)));
+    noteFailure(bridge.sink->finish(static_cast<double>(bridge.handedOn) / countBytesPerSecond(bridge.format)));
     bridge.output = -1;
 }
 
@@ -244,7 +243,7 @@ extern "C" DEVICE_EXPORT ssize_t read(int descriptor, void* bytes, size_t count)
         if (poll(&input, 1, 0) == 0) {
             handOver();
             if (bridge.sink->servesWhileWaiting()) {
-                (void)noteFailure(bridge.sink->serveUntilReadable(0));
+                noteFailure(bridge.sink->serveUntilReadable(0));
             }
         }
     }
