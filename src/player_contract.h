@@ -10,7 +10,8 @@ constexpr const char* headerKeys[] = {"SAMPLES", "BITSPERSAMPLE", "CHANNELS", "S
 constexpr int numericKeyCount = 4;
 constexpr const char* flagKey = headerKeys[numericKeyCount];
 // The fields by name, for the tools, which index the keys and values by them.
-enum HeaderField : std::uint8_t { samplesField, bitsField, channelsField, rateField, flagField = numericKeyCount };
+enum HeaderField : std::uint8_t { samplesField, bitsField, channelsField, rateField, flagField };
+static_assert(flagField == numericKeyCount);
 
 // A header as the tools write one: a key and its value a line, the flag FALSE.
 inline std::string formatStreamHeader(std::int64_t frames, std::int64_t bits, std::int64_t channels,

@@ -11,13 +11,14 @@
 namespace {
 
 // Constants, as the bridge reads them while it loads.
-constexpr std::string_view formatVariable = "DSPFEED_BRIDGE_FORMAT";
-constexpr std::string_view meterVariable = "DSPFEED_BRIDGE_METER";
-constexpr std::string_view nameVariable = "DSPFEED_BRIDGE_NAME";
-static_assert(formatVariable.starts_with(bridgeVariablePrefix) && meterVariable.starts_with(bridgeVariablePrefix) &&
-              nameVariable.starts_with(bridgeVariablePrefix));
+constexpr const char* formatVariable = "DSPFEED_BRIDGE_FORMAT";
+constexpr const char* meterVariable = "DSPFEED_BRIDGE_METER";
+constexpr const char* nameVariable = "DSPFEED_BRIDGE_NAME";
+static_assert(std::string_view(formatVariable).starts_with(bridgeVariablePrefix) &&
+              std::string_view(meterVariable).starts_with(bridgeVariablePrefix) &&
+              std::string_view(nameVariable).starts_with(bridgeVariablePrefix));
 
-std::string makeSetting(std::string_view variable, const std::string& value) {
+std::string makeSetting(const char* variable, const std::string& value) {
     return std::string(variable) + "=" + value;
 }
 // The outputs by their names in formatVariable, in BridgeOutput's order.
@@ -47,16 +48,16 @@ std::vector<std::string> makeBridgeSettings(const BridgeRequest& request) {
 
 BridgeRequest readBridgeRequest() {
     BridgeRequest request;
-    const char* output = std::getenv(formatVariable.data());
+    const char* output = std::getenv(formatVariable);
     for (std::size_t index = 0; output != nullptr && index < std::size(outputNames); ++index) {
         if (std::strcmp(output, outputNames[index]) == 0) {
             request.output = static_cast<BridgeOutput>(index);
         }
     }
-    if (const char* name = std::getenv(nameVariable.data())) {
+    if (const char* name = std::getenv(nameVariable)) {
         request.streamName = name;
     }
-    request.metered = std::getenv(meterVariable.data()) != nullptr;
+    request.metered = std::getenv(meterVariable) != nullptr;
     return request;
 }
 
