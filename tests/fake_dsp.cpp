@@ -1,8 +1,9 @@
-// A fake OSS driver, preloaded into dspfeed, that takes over "/dev/dsp" only.
+// A fake OSS driver, preloaded into dspfeed, that takes over "/dev/dsp" (or FAKE_DSP_PATH) only.
 // SPDX-License-Identifier: MIT
 //
 // A test scripts it through the environment:
 //   FAKE_DSP_LOG       file to append one line per call to; unset logs nothing
+//   FAKE_DSP_PATH      the device node it takes over, in place of /dev/dsp
 //   FAKE_DSP_OPEN      "fail" makes opening the device fail with ENOENT
 //   FAKE_DSP_SETFMT, FAKE_DSP_CHANNELS, FAKE_DSP_SPEED
 //                      unset grants the value asked for, "refuse" fails the
@@ -39,6 +40,7 @@ int writeCount = 0;
 const char* const logPath = std::getenv("FAKE_DSP_LOG");
 const char* const writeScript = std::getenv("FAKE_DSP_WRITES");
 const char* const inputFailsAfter = std::getenv("FAKE_DSP_INPUT_FAILS_AFTER");
+const char* const devicePath = std::getenv("FAKE_DSP_PATH");
 const bool answersAsKernel =
     std::getenv("FAKE_DSP_ANSWERS") != nullptr && std::string(std::getenv("FAKE_DSP_ANSWERS")) == "kernel";
 std::size_t inputRead = 0;
@@ -190,6 +192,10 @@ extern "C" DEVICE_EXPORT ssize_t read(int descriptor, void* bytes, size_t count)
     const ssize_t got = real(descriptor, bytes, std::min(count, limit - inputRead));
     inputRead += got > 0 ? static_cast<std::size_t>(got) : 0;
     return got;
+}
+
+const char* device::path() {
+    return devicePath != nullptr ? devicePath : "/dev/dsp";
 }
 
 bool device::owns(int descriptor) {

@@ -1,15 +1,19 @@
-// dspfeed-play: plays a text sample stream on the best sound path this machine has, and says which.
+// dspfeed-play: plays text sample streams on the best sound path this machine has, or the one named, and says which.
 // SPDX-License-Identifier: MIT
-// Usage: dspfeed-play [--via oss|pulse|alsa|wav] [--] [STREAM.txt | -]
+// Usage: dspfeed-play [--via oss|pulse|alsa|wav] [-d NAME] [--] [STREAM.txt | -]...
+//        dspfeed-play -l
 //
 // In turn: a PulseAudio or PipeWire server that answers (the player through
 // the sound bridge, a client of the server); a /dev/dsp that opens (the bare
-// player); ALSA with a sound card (the bridge into aplay); and with no sound
-// at all, a new WAV file named after the stream in the current directory.
+// player); ALSA with a sound card (the bridge, a client of ALSA); and with
+// no sound at all, a new WAV file named after the stream in the current
+// directory. Several streams play one after another; on a server or ALSA,
+// through one sink of the tool's own, so that streams of one format follow
+// each other with no gap.
 #include <fcntl.h>
+#include <glob.h>
 #include <linux/soundcard.h>
 #include <sys/ioctl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,15 +28,17 @@
 #include <string>
 #include <vector>
 
+#include "alsa_sink.h"
 #include "bridge_protocol.h"
-#include "client_relay.h"
 #include "command_line.h"
 #include "install_paths.h"
+#include "live_pacing.h"
 #include "player_contract.h"
 #include "player_launch.h"
 #include "progress_line.h"
 #include "server_sink.h"
 #include "signals.h"
+#include "sink_relay.h"
 #include "sound_device.h"
 #include "sound_levels.h"
 #include "spawning.h"
@@ -44,18 +50,10 @@
 
 namespace {
 
-constexpr const char* usageLine = "usage: dspfeed-play [--via oss|pulse|alsa|wav] [--] [STREAM.txt | -]\n";
-
-// ALSA's client, asked for a latency that does not drop out.
-struct Client {
-    const char* program;
-    std::vector<std::string> arguments;
-    double bufferSeconds;  // what it holds before the sound is heard
-};
-const Client& aplay() {
-    static const Client client = {"aplay", {"aplay", "-q", "--buffer-time=400000"}, 0.4};
-    return client;
-}
+constexpr const char* usageLine =
+    "usage: dspfeed-play [--via oss|pulse|alsa|wav] [-d NAME] [--] [STREAM.txt | -]...\n"
+    "       dspfeed-play -l\n";
+constexpr const char* ossDevice = "/dev/dsp";
 
 struct Stream {
     std::string name;   // as given
@@ -63,13 +61,13 @@ struct Stream {
     int input = 0;
 };
 
-// /dev/dsp opens and takes a common setting, 16-bit stereo at 44100 Hz,
-// asked as the player asks; it is let go at once.
-bool deviceOpens() {
+// Why an OSS node does not open and take a common setting, 16-bit stereo at
+// 44100 Hz, asked as the player asks; it is let go at once. Empty where it does.
+std::string tryOssDevice(const std::string& path) {
     constexpr int commonRate = 44100;
-    const int device = open("/dev/dsp", O_RDWR);
+    const int device = open(path.c_str(), O_RDWR);
     if (device < 0) {
-        return false;
+        return std::strerror(errno);
     }
     int format = AFMT_S16_LE;
     int channels = 2;
@@ -78,13 +76,51 @@ bool deviceOpens() {
                        ioctl(device, SNDCTL_DSP_CHANNELS, &channels) != -1 && canWriteChannels(channels) &&
                        ioctl(device, SNDCTL_DSP_SPEED, &rate) != -1;
     close(device);
-    return takes;
+    return takes ? "" : "it does not take 16-bit stereo";
+}
+
+bool deviceOpens() {
+    return tryOssDevice(ossDevice).empty();
 }
 
 bool alsaHasCard() {
     std::ifstream cards("/proc/asound/cards");
     const std::string text((std::istreambuf_iterator<char>(cards)), std::istreambuf_iterator<char>());
-    return isOnPath("aplay") && text.find_first_of("0123456789") != std::string::npos;
+    return text.find_first_of("0123456789") != std::string::npos;
+}
+
+std::string findServerSink(const std::string& name) {
+    std::string defaultSink;
+    const std::vector<SoundOutput> sinks = listServerSinks(defaultSink);
+    return std::any_of(sinks.begin(), sinks.end(), [&name](const SoundOutput& sink) { return sink.name == name; })
+               ? ""
+               : "no such sink";
+}
+
+std::vector<SoundOutput> listServerOutputs(std::string& chosen) {
+    return listServerSinks(chosen);
+}
+
+std::vector<SoundOutput> listAlsaOutputs(std::string& chosen) {
+    chosen = alsaDefaultDevice;
+    return listAlsaDevices();
+}
+
+// The OSS nodes there are, whether or not they open.
+std::vector<SoundOutput> listOssOutputs(std::string& chosen) {
+    chosen = ossDevice;
+    std::vector<SoundOutput> nodes;
+    glob_t found{};
+    if (glob("/dev/dsp*", 0, nullptr, &found) == 0) {
+        for (std::size_t index = 0; index < found.gl_pathc; ++index) {
+            struct stat status = {};
+            if (stat(found.gl_pathv[index], &status) == 0 && S_ISCHR(status.st_mode)) {
+                nodes.push_back({found.gl_pathv[index], ""});
+            }
+        }
+    }
+    globfree(&found);
+    return nodes;
 }
 
 // The stream's length, read ahead from a regular file before any player
@@ -116,134 +152,65 @@ double lookAhead(const Stream& stream, std::string& told) {
     return seconds;
 }
 
-// Says which path plays the stream, and on a terminal its length.
-void announce(const Stream& stream, const char* through, const std::string& length) {
-    std::fprintf(stderr, "dspfeed-play: playing %s through %s\n%s", stream.name.c_str(), through, length.c_str());
-}
+struct SoundPath;
 
-// The bridge's first line, read a byte at a time, so that the sound after it
-// stays for the client.
-bool readBridgeFormat(int sound, WavFormat& format) {
-    std::string line;
-    char character = 0;
-    constexpr std::size_t longestLine = 80;
-    while (line.size() < longestLine && read(sound, &character, 1) == 1 && character != '\n') {
-        line += character;
-    }
-    return readFormatLine(line, format);
-}
-
-// Passes on what the client said on standard error, but for the ALSA
-// library's own lines, which tell of its configuration files rather than of
-// the trouble, unless they are all a failed client said. Only the end of a
-// long account is kept.
-void passOnClientErrors(int said, bool failed) {
-    constexpr off_t kept = 1 << 16;
-    const off_t length = lseek(said, 0, SEEK_END);
-    std::string text(static_cast<std::size_t>(std::clamp<off_t>(length, 0, kept)), '\0');
-    if (pread(said, text.data(), text.size(), length - static_cast<off_t>(text.size())) < 0) {
-        return;
-    }
-    const std::string libraryMark = "ALSA lib ";
-    std::string own;
-    std::string library;
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = std::min(text.find('\n', start), text.size());
-        (text.compare(start, libraryMark.size(), libraryMark) == 0 ? library : own) +=
-            text.substr(start, end - start) + "\n";
-        start = end + 1;
-    }
-    std::fputs((own.empty() && failed ? library : own).c_str(), stderr);
-}
-
-// The status of a run through a client: the player's, unless it played and
-// the client could not start (clientStatus -1, for startError) or failed.
-// The player does not see a client that fails after the last frame went
-// into the pipe, so the client's status counts as much as the player's.
-int mergeClientStatus(const Client& client, int playerStatus, int clientStatus, int startError) {
-    if (clientStatus == 0) {
-        return playerStatus;
-    }
-    if (clientStatus < 0) {
-        std::fprintf(stderr, "dspfeed-play: cannot start %s: %s\n", client.program, std::strerror(startError));
-    } else {
-        std::fprintf(stderr, "dspfeed-play: %s failed with status %d\n", client.program, clientStatus);
-    }
-    return playerStatus != 0 ? playerStatus : exitPlayerFailed;
-}
-
-// One run: the stream, the parts that play it, and what shows of it.
+// One run: the streams, the parts that play them, and what shows of the
+// one now playing.
 struct Run {
-    Stream stream;
+    std::vector<std::string> names;
     ToolParts parts;
-    Progress progress;
-    std::string length;   // on a terminal, the line that tells the stream's length
+    std::string device;   // as -d names it, or empty for the default
     bool chosen = false;  // the path was named on the command line
+    SinkRelay relay;      // for several streams, the sink they share
+    Stream stream;
+    std::size_t place = 0;  // the stream's place in the run, from 0
+    Progress progress;
+    std::string length;  // on a terminal, the line that tells the stream's length
+    double heard = 0;    // what was last shown heard of the stream, and its levels
+    Levels levels;
 };
 
 // A way to play, as the automatic choice tries it and --via names it.
 struct SoundPath {
     const char* name;     // as --via names it
     const char* through;  // as the announcement names it; a file is named as it is written
+    const char* kind;     // as a message names what failed
     // Whether the machine has it, asked before the player starts; null
     // where it always is.
     bool (*isHere)();
-    // Plays the run, and returns its status.
+    // Why a device named with -d cannot play, or nothing; the outputs
+    // there are, and in `chosen` the one played on unless another is named.
+    // Null for a file.
+    std::string (*findDevice)(const std::string& name);
+    std::vector<SoundOutput> (*listOutputs)(std::string& chosen);
+    // Plays the stream, and returns its status.
     int (*play)(const SoundPath& path, Run& run);
+    // Where the bridge sends the sound, and where several streams share a
+    // sink, how it is made.
+    BridgeOutput output;
+    MakeSink makeSink;
 };
 
-int playThroughClient(const SoundPath& path, Run& run, const Client& client) {
-    announce(run.stream, path.through, run.length);
-    if (!isOnPath(client.program)) {
-        std::fprintf(stderr, "dspfeed-play: %s is missing\n", client.program);
-        return exitPlayerFailed;
-    }
-    int sound[2];
-    if (pipe2(sound, O_CLOEXEC) != 0) {
-        return exitPlayerFailed;
-    }
-    const pid_t player = startPlayer(run.parts, BridgeRequest{}, run.stream.input, sound[1]);
-    close(sound[1]);
-    // No line: the player failed, or had no frames, and no client is started.
-    WavFormat format;
-    if (player < 0 || !readBridgeFormat(sound[0], format)) {
-        close(sound[0]);
-        return player < 0 ? exitPlayerFailed : waitForProcess(player);
-    }
-    // On a terminal the sound goes through this tool, which meters it, into a
-    // small pipe of its own; elsewhere the client reads the bridge's pipe.
-    const bool metered = isatty(2) != 0;
-    int relay[2] = {-1, -1};
-    if (metered && pipe2(relay, O_CLOEXEC) == 0) {
-        fcntl(relay[1], F_SETPIPE_SZ, 4096);
-    }
-    const int said = memfd_create("client-errors", MFD_CLOEXEC);
-    const pid_t clientProcess = startProcess(client.arguments, {}, relay[0] >= 0 ? relay[0] : sound[0], -1, said);
-    const int startError = errno;
-    double handedOn = 0;
-    if (relay[0] >= 0) {
-        close(relay[0]);
-        if (clientProcess > 0) {
-            handedOn = meterInto(sound[0], relay[1], format, client.bufferSeconds, run.progress);
-        }
-        close(relay[1]);
-    }
-    close(sound[0]);
-    const int playerStatus = waitForProcess(player);
-    const int clientStatus = clientProcess > 0 ? waitForProcess(clientProcess) : -1;
-    if (metered && clientProcess > 0) {
-        endProgress(run.progress, handedOn, Levels{});
-    }
-    if (said >= 0) {
-        passOnClientErrors(said, clientStatus != 0);
-        close(said);
-    }
-    return mergeClientStatus(client, playerStatus, clientStatus, startError);
+// Says which path plays the stream, and on a terminal its length.
+void announce(const SoundPath& path, const Run& run) {
+    const std::string through = run.device.empty() ? path.through : std::string(path.kind) + " on " + run.device;
+    const std::string place = run.names.size() > 1
+                                  ? " (" + std::to_string(run.place + 1) + "/" + std::to_string(run.names.size()) + ")"
+                                  : "";
+    std::fprintf(stderr, "dspfeed-play: playing %s%s through %s\n%s", run.stream.name.c_str(), place.c_str(),
+                 through.c_str(), run.length.c_str());
 }
 
-// What the bridge told of a stream on a server: the last of what was heard,
-// and why the server failed, if it did.
-struct ServerAccount {
+// The status of a stream whose sound went to a sink that failed: the
+// player's, or where it played to the end, the device's failure.
+int sayFailure(const SoundPath& path, const std::string& failure, int status) {
+    std::fprintf(stderr, "dspfeed-play: %s failed: %s\n", path.kind, failure.c_str());
+    return status != 0 ? status : exitPlayerFailed;
+}
+
+// What the bridge told of a stream on a sink: the last of what was heard,
+// and why the sink failed, if it did.
+struct SinkAccount {
     double heard = 0;
     Levels levels;
     bool shown = false;  // a progress line was shown
@@ -251,8 +218,8 @@ struct ServerAccount {
 };
 
 // Reads the bridge's lines until the player ends, showing what is heard.
-ServerAccount followServerLines(int lines, Progress& progress) {
-    ServerAccount account;
+SinkAccount followSinkLines(int lines, Progress& progress) {
+    SinkAccount account;
     std::FILE* said = fdopen(lines, "r");
     if (said == nullptr) {
         close(lines);
@@ -275,42 +242,59 @@ ServerAccount followServerLines(int lines, Progress& progress) {
     return account;
 }
 
-// The player plays on the server itself, through the bridge, which says on
-// a pipe what has been heard (on a terminal) and why the server failed.
-int playThroughServer(const SoundPath& path, Run& run) {
+// The player plays on the sink itself, through the bridge, which says on a
+// pipe what has been heard (on a terminal) and why the sink failed.
+int playThroughBridge(const SoundPath& path, Run& run) {
     int lines[2];
     if (pipe2(lines, O_CLOEXEC) != 0) {
         return exitPlayerFailed;
     }
-    announce(run.stream, path.through, run.length);
+    announce(path, run);
     const BridgeRequest request = {
-        .output = BridgeOutput::server, .streamName = run.stream.title, .metered = isatty(2) != 0};
+        .output = path.output, .streamName = run.stream.title, .device = run.device, .metered = isatty(2) != 0};
     const pid_t player = startPlayer(run.parts, request, run.stream.input, lines[1]);
     close(lines[1]);
     if (player < 0) {
         close(lines[0]);
         return exitPlayerFailed;
     }
-    const ServerAccount account = followServerLines(lines[0], run.progress);
+    const SinkAccount account = followSinkLines(lines[0], run.progress);
     const int status = waitForProcess(player);
     if (account.shown) {
         endProgress(run.progress, account.heard, account.levels);
     }
-    if (!account.failure.empty()) {
-        std::fprintf(stderr, "dspfeed-play: the sound server failed: %s\n", account.failure.c_str());
-        return status != 0 ? status : exitPlayerFailed;
+    return account.failure.empty() ? status : sayFailure(path, account.failure, status);
+}
+
+// One of several streams: the player's sound comes back through a small
+// pipe, for the run's own sink.
+int playIntoRelay(const SoundPath& path, Run& run) {
+    int sound[2];
+    if (pipe2(sound, O_CLOEXEC) != 0) {
+        return exitPlayerFailed;
     }
-    return status;
+    // What waits in the pipe is as little as it can be, for live input.
+    fcntl(sound[1], F_SETPIPE_SZ, gatherLimit);
+    announce(path, run);
+    const pid_t player = startPlayer(run.parts, BridgeRequest{}, run.stream.input, sound[1]);
+    close(sound[1]);
+    const bool played = player >= 0 && relaySound(sound[0], run.stream.title, run.relay);
+    close(sound[0]);
+    const int status = player < 0 ? exitPlayerFailed : waitForProcess(player);
+    return played ? status : sayFailure(path, run.relay.failure, status);
 }
 
+int playStream(const SoundPath& path, Run& run) {
+    return run.relay.makeSink != nullptr ? playIntoRelay(path, run) : playThroughBridge(path, run);
+}
+
+// The bare player, or with a node named, the bridge opens it in its place.
 int playOnDevice(const SoundPath& path, Run& run) {
-    announce(run.stream, path.through, run.length);
-    const pid_t player = startPlayer(run.parts, std::nullopt, run.stream.input);
+    announce(path, run);
+    const std::optional<BridgeRequest> request =
+        run.device.empty() ? std::nullopt : std::optional(BridgeRequest{.output = path.output, .device = run.device});
+    const pid_t player = startPlayer(run.parts, request, run.stream.input);
     return player < 0 ? exitPlayerFailed : waitForProcess(player);
-}
-
-int playThroughAplay(const SoundPath& path, Run& run) {
-    return playThroughClient(path, run, aplay());
 }
 
 int renderIntoNewFile(const SoundPath& /*path*/, Run& run) {
@@ -331,11 +315,52 @@ int renderIntoNewFile(const SoundPath& /*path*/, Run& run) {
 // In the order the automatic choice tries them; the first that is here
 // plays, so that the player starts once.
 const SoundPath soundPaths[] = {
-    {"pulse", "the sound server", isServerAnswering, playThroughServer},
-    {"oss", "/dev/dsp", deviceOpens, playOnDevice},
-    {"alsa", "ALSA (aplay)", alsaHasCard, playThroughAplay},
-    {"wav", nullptr, nullptr, renderIntoNewFile},
+    {"pulse", "the sound server", "the sound server", isServerAnswering, findServerSink, listServerOutputs, playStream,
+     BridgeOutput::server, makeServerSink},
+    {"oss", ossDevice, "OSS", deviceOpens, tryOssDevice, listOssOutputs, playOnDevice, BridgeOutput::oss, nullptr},
+    {"alsa", "ALSA", "ALSA", alsaHasCard, tryAlsaDevice, listAlsaOutputs, playStream, BridgeOutput::alsa,
+     makeAlsaSink},
+    {"wav", nullptr, "a WAV file", nullptr, nullptr, nullptr, renderIntoNewFile, BridgeOutput::wav, nullptr},
 };
+
+const SoundPath& choosePath(const std::string& via) {
+    for (const SoundPath& path : soundPaths) {
+        if (via.empty() ? path.isHere == nullptr || path.isHere() : via == path.name) {
+            return path;
+        }
+    }
+    return soundPaths[std::size(soundPaths) - 1];  // not reached: a WAV file is always there
+}
+
+// The outputs of each path that is here, one a line: the path, the name
+// -d takes, and what the system calls it; last, the automatic choice.
+int listOutputs() {
+    std::string automatic;
+    for (const SoundPath& path : soundPaths) {
+        if (path.listOutputs == nullptr) {
+            continue;
+        }
+        std::string chosen;
+        for (const SoundOutput& output : path.listOutputs(chosen)) {
+            constexpr std::size_t nameColumn = 7;
+            constexpr std::size_t descriptionColumn = 32;
+            std::string line = path.name;
+            line.resize(nameColumn, ' ');
+            line += output.name;
+            const std::string description = output.description + (output.name == chosen ? " (default)" : "");
+            if (!description.empty()) {
+                line.resize(std::max(line.size() + 1, descriptionColumn), ' ');
+                line += description;
+            }
+            std::puts(line.c_str());
+        }
+        if (automatic.empty() && path.isHere()) {
+            automatic = std::string(path.name) + " " + chosen;
+        }
+    }
+    std::printf("automatic choice: %s\n", automatic.empty() ? "wav, a new WAV file" : automatic.c_str());
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? exitDone : exitCannotWrite;
+}
 
 // Opens the stream named on the command line, or standard input for "-".
 bool openStream(const char* name, Stream& stream) {
@@ -353,46 +378,126 @@ bool openStream(const char* name, Stream& stream) {
     return true;
 }
 
-int play(const std::string& via, const char* name) {
-    Run run;
-    if (!openStream(name, run.stream)) {
-        return exitCannotRead;
+// A stream of several, as the progress line names it.
+struct Placed {
+    std::string title;
+    double total = -1;  // its length in seconds, below 0 where it is not known
+};
+
+// On a terminal, what is heard of several streams on one sink, each by its
+// name and place, from where it began.
+void showRelayed(Run& run, double heard, const Levels& levels, const std::vector<Placed>& placed) {
+    const auto& starts = run.relay.starts;
+    const auto heardOne = std::find_if(starts.rbegin(), starts.rend(), [heard](const auto& start) {
+        return start.first <= heard;
+    });
+    if (heardOne == starts.rend()) {
+        return;
     }
+    const std::size_t place = heardOne->second;
+    run.progress.total = placed[place].total;
+    run.progress.label =
+        placed[place].title + " " + std::to_string(place + 1) + "/" + std::to_string(run.names.size());
+    run.heard = heard - heardOne->first;
+    run.levels = levels;
+    showProgress(run.progress, run.heard, levels);
+}
+
+// Plays each stream in turn; a stream that fails is told and the rest still
+// play, but a sink that failed ends the run. Returns the first failure's
+// status.
+int playAll(const SoundPath& path, Run& run) {
+    const bool terminal = isatty(2) != 0;
+    std::vector<Placed> placed(run.names.size());
+    // Several streams on a sink play as one where they can.
+    run.relay.makeSink = run.names.size() > 1 ? path.makeSink : nullptr;
+    run.relay.request = {.output = path.output, .device = run.device, .metered = terminal};
+    if (terminal) {
+        run.relay.showHeard = [&run, &placed](double heard, const Levels& levels) {
+            showRelayed(run, heard, levels, placed);
+        };
+    }
+    int firstFailure = 0;
+    for (run.place = 0; run.place < run.names.size() && run.relay.failure.empty(); ++run.place) {
+        // What is still heard of the last stream shows again below what is
+        // said of this one.
+        breakProgress(run.progress);
+        int status = exitCannotRead;
+        if (openStream(run.names[run.place].c_str(), run.stream)) {
+            tellHowTerminalInputEnds("dspfeed-play", run.stream.input);
+            run.length.clear();
+            run.progress.total = terminal ? lookAhead(run.stream, run.length) : -1;
+            placed[run.place] = {run.stream.name.substr(run.stream.name.rfind('/') + 1), run.progress.total};
+            run.relay.place = run.place;
+            status = path.play(path, run);
+            if (run.stream.input != 0) {
+                close(run.stream.input);
+            }
+        }
+        firstFailure = firstFailure != 0 ? firstFailure : status;
+    }
+    if (run.relay.makeSink != nullptr && !finishRelay(run.relay)) {
+        firstFailure = firstFailure != 0 ? firstFailure : sayFailure(path, run.relay.failure, 0);
+    }
+    if (run.relay.makeSink != nullptr && run.progress.shown > 0) {
+        endProgress(run.progress, run.heard, run.levels);
+    }
+    return firstFailure;
+}
+
+int play(const std::string& via, Run& run) {
     if (!findToolParts("dspfeed-play", run.parts)) {
         return exitPlayerFailed;
     }
-    stopOnSignals();
-    tellHowTerminalInputEnds("dspfeed-play", run.stream.input);
-    run.progress.total = isatty(2) != 0 ? lookAhead(run.stream, run.length) : -1;
-    run.chosen = !via.empty();
-    for (const SoundPath& path : soundPaths) {
-        if (run.chosen ? via != path.name : path.isHere != nullptr && !path.isHere()) {
-            continue;
+    const SoundPath& path = choosePath(via);
+    if (!run.device.empty()) {
+        const std::string problem =
+            path.findDevice != nullptr ? path.findDevice(run.device) : "there is no sound here to play on";
+        if (!problem.empty()) {
+            std::fprintf(stderr, "dspfeed-play: cannot play through %s on %s: %s\n", path.kind, run.device.c_str(),
+                         problem.c_str());
+            return exitPlayerFailed;
         }
-        return path.play(path, run);
     }
-    return exitPlayerFailed;  // not reached: a WAV file is always there
+    stopOnSignals();
+    return playAll(path, run);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (int status = 0; answerHelpOrVersion(argc, argv, usageLine,
-                                            "Plays a text sample stream on a sound server, /dev/dsp or ALSA, or "
-                                            "renders it into a new WAV file.",
+                                            "Plays text sample streams, one after another, on a sound server, an OSS "
+                                            "device or ALSA, or renders each into a new WAV file.",
                                             status)) {
         return status;
     }
-    std::vector<Option> options = {Option("--via", true)};
-    std::vector<std::string> names;
+    std::vector<Option> options = {Option("--via", true), Option("--device", true, "-d"),
+                                   Option("--list", false, "-l")};
+    Run run;
     const std::string& via = options[0].value;
-    if (const std::string problem = readArguments(argc, argv, options, names, 1); !problem.empty()) {
+    if (const std::string problem = readArguments(argc, argv, options, run.names, SIZE_MAX); !problem.empty()) {
         return failUsage(usageLine, problem);
     }
     if (options[0].given && std::none_of(std::begin(soundPaths), std::end(soundPaths),
                                          [&](const SoundPath& path) { return via == path.name; })) {
         return failUsage(usageLine, "--via takes oss, pulse, alsa or wav, not '" + via + "'");
     }
-    const std::string name = names.empty() ? "-" : names[0];
-    return runGuarded("dspfeed-play", exitPlayerFailed, [&] { return play(via, name.c_str()); });
+    if (options[1].given && options[1].value.empty()) {
+        return failUsage(usageLine, "--device needs a name");
+    }
+    if (options[2].given) {
+        return run.names.empty() && !options[0].given && !options[1].given
+                   ? runGuarded("dspfeed-play", exitPlayerFailed, listOutputs)
+                   : failUsage(usageLine, "--list takes nothing else");
+    }
+    if (std::count(run.names.begin(), run.names.end(), "-") > 1) {
+        return failUsage(usageLine, "standard input, '-', can be read once");
+    }
+    if (run.names.empty()) {
+        run.names.emplace_back("-");
+    }
+    run.device = options[1].value;
+    run.chosen = options[0].given;
+    return runGuarded("dspfeed-play", exitPlayerFailed, [&] { return play(via, run); });
 }

@@ -33,8 +33,10 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "alsa_sink.h"
 #include "bridge_protocol.h"
 #include "device_interposition.h"
 #include "live_pacing.h"
@@ -49,6 +51,7 @@ namespace {
 struct Bridge {
     int output = -1;                        // the device's descriptor: a duplicate of standard output
     std::unique_ptr<SoundSink> sink;        // where the sound goes, as the tool asked
+    std::string otherDevice;                // an OSS node opened in place of the device, with no sink
     WavFormat format = {.sampleBytes = 1};  // as the player set it: OSS's defaults, 8 bits mono, until asked
     bool started = false;                   // the first frame came, and the sink has started
     int failure = 0;                        // the errno of a failed hand-over, which every later write reports
@@ -83,8 +86,19 @@ bool sendOut(const void* data, std::size_t count) {
 // it reads any input.
 bool setUpAtStart() {
     const BridgeRequest request = readBridgeRequest();
-    bridge.sink = request.output == BridgeOutput::server ? makeServerSink(request, sendOut)
-                                                         : makePipeSink(request.output, sendOut);
+    switch (request.output) {
+        case BridgeOutput::server:
+            bridge.sink = makeServerSink(request, sendOut);
+            break;
+        case BridgeOutput::alsa:
+            bridge.sink = makeAlsaSink(request, sendOut);
+            break;
+        case BridgeOutput::oss:
+            bridge.otherDevice = request.device;
+            break;
+        default:
+            bridge.sink = makePipeSink(request.output, sendOut);
+    }
     // Nothing the player starts, such as a server that libpulse spawns, is
     // to load the bridge as well.
     (void)unsetenv(preloadVariable);
@@ -146,7 +160,11 @@ bool handOver() {
 
 }  // namespace
 
-int device::open(const char* /*function*/, int /*flags*/) {
+int device::open(const char* /*function*/, int flags) {
+    // The other node is the player's own device, which the bridge leaves alone.
+    if (!bridge.otherDevice.empty()) {
+        return realOpen(bridge.otherDevice.c_str(), flags);
+    }
     bridge.output = fcntl(1, F_DUPFD_CLOEXEC, 3);
     if (bridge.output < 0) {
         return -1;
@@ -223,6 +241,10 @@ void device::close() {
     handOver();
     noteFailure(bridge.sink->finish(static_cast<double>(bridge.handedOn) / countBytesPerSecond(bridge.format)));
     bridge.output = -1;
+}
+
+const char* device::path() {
+    return "/dev/dsp";
 }
 
 bool device::owns(int descriptor) {

@@ -14,15 +14,17 @@ namespace {
 constexpr const char* formatVariable = "DSPFEED_BRIDGE_FORMAT";
 constexpr const char* meterVariable = "DSPFEED_BRIDGE_METER";
 constexpr const char* nameVariable = "DSPFEED_BRIDGE_NAME";
+constexpr const char* deviceVariable = "DSPFEED_BRIDGE_DEVICE";
 static_assert(std::string_view(formatVariable).starts_with(bridgeVariablePrefix) &&
               std::string_view(meterVariable).starts_with(bridgeVariablePrefix) &&
-              std::string_view(nameVariable).starts_with(bridgeVariablePrefix));
+              std::string_view(nameVariable).starts_with(bridgeVariablePrefix) &&
+              std::string_view(deviceVariable).starts_with(bridgeVariablePrefix));
 
 std::string makeSetting(const char* variable, const std::string& value) {
     return std::string(variable) + "=" + value;
 }
 // The outputs by their names in formatVariable, in BridgeOutput's order.
-constexpr const char* outputNames[] = {"line", "wav", "server"};
+constexpr const char* outputNames[] = {"line", "wav", "server", "alsa", "oss"};
 
 constexpr const char* formatWord = "dspfeed-pcm";
 constexpr const char* heardWord = "heard";
@@ -40,6 +42,9 @@ std::vector<std::string> makeBridgeSettings(const BridgeRequest& request) {
     if (request.output == BridgeOutput::server) {
         settings.push_back(makeSetting(nameVariable, request.streamName));
     }
+    if (!request.device.empty()) {
+        settings.push_back(makeSetting(deviceVariable, request.device));
+    }
     if (request.metered) {
         settings.push_back(makeSetting(meterVariable, "1"));
     }
@@ -56,6 +61,9 @@ BridgeRequest readBridgeRequest() {
     }
     if (const char* name = std::getenv(nameVariable)) {
         request.streamName = name;
+    }
+    if (const char* device = std::getenv(deviceVariable)) {
+        request.device = device;
     }
     request.metered = std::getenv(meterVariable) != nullptr;
     return request;

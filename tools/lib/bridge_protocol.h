@@ -6,6 +6,11 @@
 //   "server"         the sound goes to the sound server; only the lines of
 //                    what is heard (with DSPFEED_BRIDGE_METER set) and of a
 //                    failure come out
+//   "alsa"           the same, to an ALSA device
+//   "oss"            the player opens the OSS device DSPFEED_BRIDGE_DEVICE
+//                    in place of /dev/dsp, and the bridge stands aside
+// DSPFEED_BRIDGE_DEVICE names the server's sink or the ALSA device; unset,
+// the default one.
 // To the server, the bridge connects as the player starts, before it reads
 // any input; one that does not answer fails the player's open.
 #pragma once
@@ -22,12 +27,13 @@
 constexpr const char* preloadVariable = "LD_PRELOAD";
 constexpr const char* bridgeVariablePrefix = "DSPFEED_BRIDGE_";
 
-enum class BridgeOutput : std::uint8_t { formatLine, wav, server };
+enum class BridgeOutput : std::uint8_t { formatLine, wav, server, alsa, oss };
 
 // What a tool asks of the bridge, in the player's environment.
 struct BridgeRequest {
     BridgeOutput output = BridgeOutput::formatLine;
     std::string streamName = "dspfeed";  // the server's name for the stream
+    std::string device{};                // the sink, ALSA device or OSS node; empty for the default
     bool metered = false;                // the server's stream tells what is heard
 };
 std::vector<std::string> makeBridgeSettings(const BridgeRequest& request);
@@ -45,6 +51,6 @@ bool readFormatLine(const std::string& line, WavFormat& format);
 std::string makeHeardLine(double seconds, const Levels& levels);
 bool readHeardLine(const std::string& line, double& seconds, Levels& levels);
 
-// "failed REASON": the server failed the stream, for the tool to say why.
+// "failed REASON": the server or device failed the stream, for the tool to say why.
 std::string makeFailedLine(const std::string& reason);
 bool readFailedLine(const std::string& line, std::string& reason);

@@ -13,12 +13,14 @@
 #include "tool_statuses.h"
 
 // An option a tool takes: "--NAME", or with a value "--NAME VALUE" or
-// "--NAME=VALUE".
+// "--NAME=VALUE"; where it has a short name, also "-N" or "-N VALUE".
 struct Option {
-    explicit Option(const char* name, bool takesValue = false) : name(name), takesValue(takesValue) {}
+    explicit Option(const char* name, bool takesValue = false, const char* shortName = nullptr)
+        : name(name), takesValue(takesValue), shortName(shortName) {}
 
     const char* name;  // with its dashes
     bool takesValue;
+    const char* shortName;  // with its dash, or null
     bool given = false;
     std::string value;
 };
@@ -37,8 +39,9 @@ inline std::string readArguments(int argc, char** argv, std::vector<Option>& opt
             continue;
         }
         const std::size_t equals = word.find('=');
-        const auto option = std::ranges::find_if(
-            options, [&word, equals](const Option& known) { return word.substr(0, equals) == known.name; });
+        const auto option = std::ranges::find_if(options, [&word, equals](const Option& known) {
+            return word.substr(0, equals) == known.name || (known.shortName != nullptr && word == known.shortName);
+        });
         if (option == options.end()) {
             return "unknown option '" + word.substr(0, equals) + "'";
         }

@@ -28,6 +28,8 @@ ssize_t write(const void* bytes, size_t count);
 void close();
 // Whether a descriptor is the device's.
 bool owns(int descriptor);
+// The path the library takes over: "/dev/dsp", unless a test says otherwise.
+const char* path();
 
 }  // namespace device
 
@@ -61,7 +63,7 @@ mode_t modeArgument(int flags, va_list arguments) {
 // The device is told by its path alone; every other open goes on as the
 // openat relative to the working directory that it is.
 int interceptOpen(const char* function, int directory, const char* path, int flags, mode_t mode) {
-    if (path != nullptr && std::strcmp(path, "/dev/dsp") == 0) {
+    if (path != nullptr && std::strcmp(path, device::path()) == 0) {
         return device::open(function, flags);
     }
     static auto* real = findReal<int(int, const char*, int, ...)>("openat");

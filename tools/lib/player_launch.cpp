@@ -2,11 +2,17 @@
 // SPDX-License-Identifier: MIT
 #include "player_launch.h"
 
+#include <cstdlib>
+
 #include "spawning.h"
 
 std::vector<std::string> makeLaunchSettings(const std::string& library, const std::optional<BridgeRequest>& request) {
     std::vector<std::string> settings = request ? makeBridgeSettings(*request) : std::vector<std::string>{};
-    settings.insert(settings.begin(), std::string(preloadVariable) + "=" + library);
+    // What the user preloads stays, behind the bridge: an OSS emulation for
+    // the node the bridge opens in place of /dev/dsp, say.
+    const char* preloaded = std::getenv(preloadVariable);
+    settings.insert(settings.begin(), std::string(preloadVariable) + "=" + library +
+                                          (preloaded != nullptr && *preloaded != '\0' ? ":" + std::string(preloaded) : ""));
     return settings;
 }
 

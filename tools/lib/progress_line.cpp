@@ -50,8 +50,9 @@ std::string formatTime(double seconds) {
     return text;
 }
 
-std::string formatProgress(double heard, double total, const Levels& levels, std::size_t width) {
-    std::string time = formatTime(heard);
+std::string formatProgress(double heard, double total, const Levels& levels, std::size_t width,
+                           const std::string& label) {
+    std::string time = (label.empty() ? "" : label + " ") + formatTime(heard);
     if (total >= 0) {
         const int percent = total > 0 ? static_cast<int>(std::min(heard / total, 1.0) * 100) : 100;
         time += " of " + formatTime(total) + " (" + std::to_string(percent) + "%)";
@@ -69,7 +70,7 @@ std::string formatProgress(double heard, double total, const Levels& levels, std
 void showProgress(Progress& progress, double heard, const Levels& levels) {
     winsize window{};
     const std::size_t columns = ioctl(2, TIOCGWINSZ, &window) == 0 && window.ws_col > 0 ? window.ws_col : 80;
-    std::string line = formatProgress(heard, progress.total, levels, columns - 1);
+    std::string line = formatProgress(heard, progress.total, levels, columns - 1, progress.label);
     const std::size_t length = line.size();
     line.append(progress.shown > length ? std::min(progress.shown, columns - 1) - length : 0, ' ');
     std::fprintf(stderr, "\r%s", line.c_str());
@@ -77,8 +78,17 @@ void showProgress(Progress& progress, double heard, const Levels& levels) {
     endLineOnSignal(true);
 }
 
+void breakProgress(Progress& progress) {
+    if (progress.shown > 0) {
+        std::fputs("\n", stderr);
+        progress.shown = 0;
+        endLineOnSignal(false);
+    }
+}
+
 void endProgress(Progress& progress, double heard, const Levels& levels) {
     showProgress(progress, progress.total >= 0 ? progress.total : heard, levels);
     std::fputs("\n", stderr);
+    progress.shown = 0;
     endLineOnSignal(false);
 }

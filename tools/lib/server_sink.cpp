@@ -239,7 +239,8 @@ private:
         if (request_.metered) {
             flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_AUTO_TIMING_UPDATE);
         }
-        if (pa_stream_connect_playback(stream_, nullptr, &attributes, flags, nullptr, nullptr) < 0) {
+        const char* sink = request_.device.empty() ? nullptr : request_.device.c_str();
+        if (pa_stream_connect_playback(stream_, sink, &attributes, flags, nullptr, nullptr) < 0) {
             return connection_.describeFailure();
         }
         return connection_.waitUntilReady([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; }, stream_);
@@ -368,4 +369,43 @@ std::unique_ptr<SoundSink> makeServerSink(const BridgeRequest& request, WriteOut
 
 bool isServerAnswering() {
     return Connection().error.empty();
+}
+
+std::vector<SoundOutput> listServerSinks(std::string& defaultSink) {
+    struct Answers {
+        std::vector<SoundOutput> sinks;
+        std::string defaultSink;
+        int pending = 2;  // the list and the server's own account
+    } answers;
+    Connection connection;
+    if (!connection.error.empty()) {
+        return {};
+    }
+    const auto takeSink = [](pa_context*, const pa_sink_info* sink, int last, void* told) {
+        auto* answers = static_cast<Answers*>(told);
+        if (last != 0) {
+            --answers->pending;
+        } else if (sink != nullptr) {
+            answers->sinks.push_back({sink->name, sink->description != nullptr ? sink->description : ""});
+        }
+    };
+    const auto takeServer = [](pa_context*, const pa_server_info* server, void* told) {
+        auto* answers = static_cast<Answers*>(told);
+        if (server != nullptr && server->default_sink_name != nullptr) {
+            answers->defaultSink = server->default_sink_name;
+        }
+        --answers->pending;
+    };
+    pa_operation* sinks = pa_context_get_sink_info_list(connection.context(), takeSink, &answers);
+    pa_operation* server = pa_context_get_server_info(connection.context(), takeServer, &answers);
+    if (sinks != nullptr && server != nullptr) {
+        (void)connection.waitUntilReady([&answers] { return answers.pending == 0; });
+    }
+    for (pa_operation* operation : {sinks, server}) {
+        if (operation != nullptr) {
+            pa_operation_unref(operation);
+        }
+    }
+    defaultSink = answers.defaultSink;
+    return answers.sinks;
 }

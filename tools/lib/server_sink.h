@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "bridge_protocol.h"
 #include "sound_sink.h"
@@ -27,3 +29,6 @@ std::unique_ptr<SoundSink> makeServerSink(const BridgeRequest& request, WriteOut
 
 // Whether a server answers: a connection made and closed at once.
 bool isServerAnswering();
+// The server's sinks, and in `defaultSink` the one a stream goes to unless
+// asked otherwise; none where no server answers.
+std::vector<SoundOutput> listServerSinks(std::string& defaultSink);

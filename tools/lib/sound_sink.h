@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "wav_format.h"
@@ -11,6 +12,12 @@
 // Writes bytes for the tool to read, past the device the bridge stands in
 // for; false, with errno set, when they cannot all be written.
 using WriteOut = bool (*)(const void* bytes, std::size_t count);
+
+// An output a sink can play on, as a user chooses it.
+struct SoundOutput {
+    std::string name;         // as --device takes it
+    std::string description;  // as the system describes it, or empty
+};
 
 // A failure is told as an errno value, 0 for none; whatever is to be said
 // of it, the sink has said.
