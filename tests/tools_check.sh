@@ -74,10 +74,12 @@ for example in "$root"/examples/*.txt; do
     echo "ok dspfeed-play --via wav $name: $frames frames, every value a sample"
 done
 
-# Through ALSA: aplay into ALSA's file plugin, so that no card is needed. Every
-# value arrives, followed at most by the silence aplay fills its last period with.
+# Through ALSA's file plugin, so that no card is needed, on the device -d
+# names: every value arrives, followed at most by the silence ALSA fills its
+# last period with. Several streams of one format are one stream there, each
+# value once, in order. On a terminal, with the meter, the same.
 cat >"$HOME/.asoundrc" <<CONFIG
-pcm.!default {
+pcm.tofile {
     type file
     slave.pcm "null"
     file "$work/alsa.raw"
@@ -86,39 +88,48 @@ pcm.!default {
 CONFIG
 example=$root/examples/arpeggio-8k-u8-mono.txt
 tail -n +6 "$example" | tr -s ' \r\n' '\n\n\n' >expected.values
-# On a terminal the sound passes through dspfeed-play, which meters it.
-for where in "" "on a terminal"; do
+for where in "" "on a terminal" "twice"; do
     rm -f alsa.raw
-    if [ -z "$where" ]; then
-        "$tools/dspfeed-play" --via alsa "$example" 2>alsa.err || fail "dspfeed-play --via alsa: $(cat alsa.err)"
-    else
-        script -qec "$tools/dspfeed-play --via alsa $example" /dev/null </dev/null >alsa.err ||
+    cp expected.values expected-here.values
+    if [ "$where" = twice ]; then
+        cat expected.values >>expected-here.values
+        "$tools/dspfeed-play" --via alsa -d tofile "$example" - <"$example" 2>alsa.err || fail "$where: $(cat alsa.err)"
+    elif [ -n "$where" ]; then
+        script -qec "$tools/dspfeed-play --via alsa -d tofile $example" /dev/null </dev/null >alsa.err ||
             fail "dspfeed-play --via alsa $where: $(cat alsa.err)"
+    else
+        "$tools/dspfeed-play" --via alsa -d tofile "$example" 2>alsa.err || fail "dspfeed-play --via alsa: $(cat alsa.err)"
     fi
     od -An -v -tu1 -w1 alsa.raw | tr -d ' ' >alsa.values
-    cmp -s expected.values <(head -n "$(wc -l <expected.values)" alsa.values) &&
-        ! tail -n +"$(($(wc -l <expected.values) + 1))" alsa.values | grep -vx 128 >/dev/null ||
+    cmp -s expected-here.values <(head -n "$(wc -l <expected-here.values)" alsa.values) &&
+        ! tail -n +"$(($(wc -l <expected-here.values) + 1))" alsa.values | grep -vx 128 >/dev/null ||
         fail "dspfeed-play --via alsa${where:+ $where}: the samples differ from the stream's values"
-    echo "ok dspfeed-play --via alsa${where:+ $where}: every value of $(basename "$example") reached ALSA"
+    echo "ok dspfeed-play --via alsa -d tofile${where:+ $where}: every value of $(basename "$example") reached ALSA"
 done
 rm "$HOME/.asoundrc"
-# A client that fails after it took the sound fails the run, though the
-# player handed everything over. What it says is passed on, but the ALSA
-# library's own lines, unless they are all it says.
-mkdir failing-client
-for own in "aplay: main:831: audio open error: No such file or directory" ""; do
-    printf '#!/bin/sh\ncat >/dev/null\necho "ALSA lib confmisc.c:855:(parse_card) cannot find card 0" >&2\n' \
-        >failing-client/aplay
-    [ -z "$own" ] || echo "echo '$own' >&2" >>failing-client/aplay
-    echo "exit 3" >>failing-client/aplay
-    chmod +x failing-client/aplay
+
+# A device named that is not there is a failure, said, with nothing played
+# elsewhere; --via oss with -d plays on that node, here the fake driver's.
+LD_PRELOAD="$fake_driver:$spawn_faults" FAKE_DSP_PATH=$work/dsp1 FAKE_DSP_LOG=$work/dsp1.log \
+    SPAWN_FAULT_PROGRAMS=$work/dsp1.started "$tools/dspfeed-play" -d "$work/dsp1" "$example" 2>dsp1.err ||
+    fail "dspfeed-play -d $work/dsp1: status $?, said $(cat dsp1.err)"
+frames=$(header "$example" SAMPLES)
+[ "$(grep -c '^write' dsp1.log)" = "$frames" ] && [ "$(countStarts dsp1.started)" = 1 ] &&
+    grep -qx "dspfeed-play: playing $example through OSS on $work/dsp1" dsp1.err ||
+    fail "dspfeed-play -d $work/dsp1: $(grep -c '^write' dsp1.log) writes for $frames frames, said $(cat dsp1.err)"
+echo "ok dspfeed-play --via oss -d: $frames frames written to the node named, one player started"
+while IFS='|' read -r via device said; do
     status=0
-    PATH=$work/failing-client:$PATH "$tools/dspfeed-play" --via alsa "$example" 2>alsa.err || status=$?
-    [ "$status" = 255 ] && [ "$(tail -n 2 alsa.err | head -n 1)" = "${own:-ALSA lib confmisc.c:855:(parse_card) cannot find card 0}" ] &&
-        [ "$(tail -n 1 alsa.err)" = "dspfeed-play: aplay failed with status 3" ] && [ "$(grep -c "ALSA lib" alsa.err)" = "$([ -n "$own" ] && echo 0 || echo 1)" ] ||
-        fail "a failing client: status $status, said '$(cat alsa.err)'"
-done
-echo "ok a failing client: status 255, $(tail -n 1 alsa.err), the ALSA library's lines only when they are all it said"
+    LD_PRELOAD=$fake_driver "$tools/dspfeed-play" ${via:+--via "$via"} -d "$device" "$example" 2>missing.err || status=$?
+    [ "$status" = 255 ] && [ "$(cat missing.err)" = "$said" ] ||
+        fail "a missing device, --via ${via:-nothing} -d $device: status $status, said $(cat missing.err)"
+done <<CASES
+oss|$work/dsp9|dspfeed-play: cannot play through OSS on $work/dsp9: No such file or directory
+|$work/dsp9|dspfeed-play: no output named $work/dsp9 here (dspfeed-play -l lists them)
+alsa|nosuch|dspfeed-play: cannot play through ALSA on nosuch: No such file or directory
+pulse|nosuch|dspfeed-play: cannot play through the sound server on nosuch: Connection refused
+CASES
+echo "ok a missing device on each path: status 255, said, nothing played"
 
 # A downstream that goes away is a failed write for the player, not SIGPIPE.
 # (Ten seconds of sound: more than the client's pipe of 1 MiB holds.)
@@ -430,7 +441,9 @@ done <<'CASES'
 dspfeed-play -h s.txt|dspfeed-play: unknown option '-h'
 dspfeed-play --via=x s.txt|dspfeed-play: --via takes oss, pulse, alsa or wav, not 'x'
 dspfeed-play --via|dspfeed-play: option '--via' needs a value
-dspfeed-play s.txt t.txt|dspfeed-play: 't.txt' is one name too many
+dspfeed-play - s.txt -|dspfeed-play: standard input, '-', can be read once
+dspfeed-play -l s.txt|dspfeed-play: --list takes nothing else
+dspfeed-play -d '' s.txt|dspfeed-play: --device needs a name
 dspfeed-check --json=yes s.txt|dspfeed-check: option '--json' takes no value
 dspfeed2wav s.txt|dspfeed2wav: an output is needed
 dspfeed2wav s.txt -x|dspfeed2wav: unknown option '-x' (a name that starts with '-' goes after '--')

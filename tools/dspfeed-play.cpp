@@ -1,7 +1,6 @@
 // dspfeed-play: plays text sample streams on the best sound path this machine has, or the one named, and says which.
 // SPDX-License-Identifier: MIT
-// Usage: dspfeed-play [--via oss|pulse|alsa|wav] [-d NAME] [--] [STREAM.txt | -]...
-//        dspfeed-play -l
+// Usage: dspfeed-play [-l] [--via oss|pulse|alsa|wav] [-d NAME] [--] [STREAM.txt | -]...
 //
 // In turn: a PulseAudio or PipeWire server that answers (the player through
 // the sound bridge, a client of the server); a /dev/dsp that opens (the bare
@@ -50,9 +49,7 @@
 
 namespace {
 
-constexpr const char* usageLine =
-    "usage: dspfeed-play [--via oss|pulse|alsa|wav] [-d NAME] [--] [STREAM.txt | -]...\n"
-    "       dspfeed-play -l\n";
+constexpr const char* usageLine = "usage: dspfeed-play [-l] [--via oss|pulse|alsa|wav] [-d NAME] [--] [STREAM.txt | -]...\n";
 constexpr const char* ossDevice = "/dev/dsp";
 
 struct Stream {
@@ -65,6 +62,9 @@ struct Stream {
 // 44100 Hz, asked as the player asks; it is let go at once. Empty where it does.
 std::string tryOssDevice(const std::string& path) {
     constexpr int commonRate = 44100;
+    if (path.find('/') == std::string::npos) {
+        return "an OSS device is named by its path";
+    }
     const int device = open(path.c_str(), O_RDWR);
     if (device < 0) {
         return std::strerror(errno);
@@ -90,15 +90,20 @@ bool alsaHasCard() {
 }
 
 std::string findServerSink(const std::string& name) {
+    std::vector<SoundOutput> sinks;
     std::string defaultSink;
-    const std::vector<SoundOutput> sinks = listServerSinks(defaultSink);
+    if (std::string error = listServerSinks(sinks, defaultSink); !error.empty()) {
+        return error;
+    }
     return std::any_of(sinks.begin(), sinks.end(), [&name](const SoundOutput& sink) { return sink.name == name; })
                ? ""
                : "no such sink";
 }
 
 std::vector<SoundOutput> listServerOutputs(std::string& chosen) {
-    return listServerSinks(chosen);
+    std::vector<SoundOutput> sinks;
+    (void)listServerSinks(sinks, chosen);
+    return sinks;
 }
 
 std::vector<SoundOutput> listAlsaOutputs(std::string& chosen) {
@@ -323,13 +328,34 @@ const SoundPath soundPaths[] = {
     {"wav", nullptr, "a WAV file", nullptr, nullptr, nullptr, renderIntoNewFile, BridgeOutput::wav, nullptr},
 };
 
-const SoundPath& choosePath(const std::string& via) {
-    for (const SoundPath& path : soundPaths) {
-        if (via.empty() ? path.isHere == nullptr || path.isHere() : via == path.name) {
-            return path;
+// The path --via names, or the first that is here; with a device named and
+// no path, the first that has that device. Null, said, where the device is
+// not there.
+const SoundPath* choosePath(const std::string& via, const std::string& device) {
+    const auto fits = [&via, &device](const SoundPath& path) {
+        if (!via.empty()) {
+            return via == path.name;
+        }
+        if (!device.empty()) {
+            return path.findDevice != nullptr && path.findDevice(device).empty();
+        }
+        return path.isHere == nullptr || path.isHere();
+    };
+    const SoundPath* path = std::find_if(std::begin(soundPaths), std::end(soundPaths), fits);
+    if (path == std::end(soundPaths)) {
+        std::fprintf(stderr, "dspfeed-play: no output named %s here (dspfeed-play -l lists them)\n", device.c_str());
+        return nullptr;
+    }
+    if (!via.empty() && !device.empty()) {
+        const std::string problem =
+            path->findDevice != nullptr ? path->findDevice(device) : "a WAV file is no device";
+        if (!problem.empty()) {
+            std::fprintf(stderr, "dspfeed-play: cannot play through %s on %s: %s\n", path->kind, device.c_str(),
+                         problem.c_str());
+            return nullptr;
         }
     }
-    return soundPaths[std::size(soundPaths) - 1];  // not reached: a WAV file is always there
+    return path;
 }
 
 // The outputs of each path that is here, one a line: the path, the name
@@ -347,7 +373,10 @@ int listOutputs() {
             std::string line = path.name;
             line.resize(nameColumn, ' ');
             line += output.name;
-            const std::string description = output.description + (output.name == chosen ? " (default)" : "");
+            std::string description = output.description;
+            if (output.name == chosen) {
+                description += description.empty() ? "(default)" : " (default)";
+            }
             if (!description.empty()) {
                 line.resize(std::max(line.size() + 1, descriptionColumn), ' ');
                 line += description;
@@ -449,18 +478,12 @@ int play(const std::string& via, Run& run) {
     if (!findToolParts("dspfeed-play", run.parts)) {
         return exitPlayerFailed;
     }
-    const SoundPath& path = choosePath(via);
-    if (!run.device.empty()) {
-        const std::string problem =
-            path.findDevice != nullptr ? path.findDevice(run.device) : "there is no sound here to play on";
-        if (!problem.empty()) {
-            std::fprintf(stderr, "dspfeed-play: cannot play through %s on %s: %s\n", path.kind, run.device.c_str(),
-                         problem.c_str());
-            return exitPlayerFailed;
-        }
+    const SoundPath* path = choosePath(via, run.device);
+    if (path == nullptr) {
+        return exitPlayerFailed;
     }
     stopOnSignals();
-    return playAll(path, run);
+    return playAll(*path, run);
 }
 
 }  // namespace

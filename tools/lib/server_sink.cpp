@@ -371,7 +371,7 @@ bool isServerAnswering() {
     return Connection().error.empty();
 }
 
-std::vector<SoundOutput> listServerSinks(std::string& defaultSink) {
+std::string listServerSinks(std::vector<SoundOutput>& sinks, std::string& defaultSink) {
     struct Answers {
         std::vector<SoundOutput> sinks;
         std::string defaultSink;
@@ -379,7 +379,7 @@ std::vector<SoundOutput> listServerSinks(std::string& defaultSink) {
     } answers;
     Connection connection;
     if (!connection.error.empty()) {
-        return {};
+        return connection.error;
     }
     const auto takeSink = [](pa_context*, const pa_sink_info* sink, int last, void* told) {
         auto* answers = static_cast<Answers*>(told);
@@ -396,16 +396,18 @@ std::vector<SoundOutput> listServerSinks(std::string& defaultSink) {
         }
         --answers->pending;
     };
-    pa_operation* sinks = pa_context_get_sink_info_list(connection.context(), takeSink, &answers);
+    pa_operation* listing = pa_context_get_sink_info_list(connection.context(), takeSink, &answers);
     pa_operation* server = pa_context_get_server_info(connection.context(), takeServer, &answers);
-    if (sinks != nullptr && server != nullptr) {
-        (void)connection.waitUntilReady([&answers] { return answers.pending == 0; });
+    std::string error = connection.describeFailure();
+    if (listing != nullptr && server != nullptr) {
+        error = connection.waitUntilReady([&answers] { return answers.pending == 0; });
     }
-    for (pa_operation* operation : {sinks, server}) {
+    for (pa_operation* operation : {listing, server}) {
         if (operation != nullptr) {
             pa_operation_unref(operation);
         }
     }
+    sinks = answers.sinks;
     defaultSink = answers.defaultSink;
-    return answers.sinks;
+    return error;
 }

@@ -30,5 +30,5 @@ std::unique_ptr<SoundSink> makeServerSink(const BridgeRequest& request, WriteOut
 // Whether a server answers: a connection made and closed at once.
 bool isServerAnswering();
 // The server's sinks, and in `defaultSink` the one a stream goes to unless
-// asked otherwise; none where no server answers.
-std::vector<SoundOutput> listServerSinks(std::string& defaultSink);
+// asked otherwise. Returns why the server could not tell, or nothing.
+std::string listServerSinks(std::vector<SoundOutput>& sinks, std::string& defaultSink);
