@@ -73,6 +73,13 @@ makeStream s16-stereo-44k 44100 2 16 2
 makeStream u8-mono-8k 8000 1 8 2
 makeStream s16-stereo-48k-short 48000 2 16 2
 makeStream s16-six-48k 48000 6 16 1
+# Three streams of one format, played in one run with standard input among
+# them, must arrive as one: each frame once, in order, with no gap between.
+makeStream part-1 48000 2 16 1
+makeStream part-2 48000 2 16 0.5
+makeStream part-3 48000 2 16 0.7
+cat part-1.raw part-2.raw part-3.raw >three-parts.raw
+cp part-2.txt three-parts.txt
 
 waitForServer() {
     for _ in $(seq 100); do
@@ -118,7 +125,8 @@ play() {
     missed_before=$(countServerShortfalls "$server")
     module=$(pactl load-module module-null-sink sink_name="$sink" rate="$rate" format="$format" channels="$channels" \
         norewinds=1)
-    pactl set-default-sink "$sink"
+    # keep_default: the stream reaches the sink only where it is named.
+    [ -n "${keep_default:-}" ] || pactl set-default-sink "$sink"
     parec -d "$sink.monitor" --raw --format="$format" --rate="$rate" --channels="$channels" \
         >"$name.$server.rec" &
     local recorder=$!
@@ -168,25 +176,43 @@ pulseaudio --daemonize=no -n --exit-idle-time=-1 --disallow-exit --log-level=deb
 pulse=$!
 pids+=("$pulse")
 waitForServer PulseAudio
-# The first plays by itself, to show the sound server is the path chosen,
-# before a /dev/dsp that opens (the fake driver's). Meanwhile what waits for
-# the server, by its own account, is far less than the half second a live
-# stream may wait in all (the bridge gathers no more than the server holds).
-(
+# watchWaiting: what waits for the sink, by the server's account, once a
+# second for five seconds, into waiting.log; checkWaiting PATH MOST then
+# holds it to MOST seconds.
+watchWaiting() {
     for _ in 1 2 3 4 5; do
         sleep 1
         pactl list sink-inputs | awk '/Buffer Latency:|Sink Latency:/ { sum += $3 } END { print sum / 1e6 }'
     done >waiting.log
-) &
+}
+checkWaiting() {
+    wait "${pids[-1]}"
+    awk -v most="$2" '$1 <= 0 || $1 > most { exit 1 } END { exit NR < 5 }' waiting.log ||
+        fail "$1 held too much, or nothing, of a live stream (seconds): $(tr '\n' ' ' <waiting.log)"
+    echo "ok $1 holds at most $(sort -n waiting.log | tail -n 1) s of a stream written as fast as it goes"
+}
+# The first plays by itself, to show the sound server is the path chosen,
+# before a /dev/dsp that opens (the fake driver's). Meanwhile what waits for
+# the server is far less than the half second a live stream may wait in all
+# (the bridge gathers no more than the server holds).
+watchWaiting &
 pids+=($!)
 play pulseaudio s16-stereo-48k 48000 2 16 env LD_PRELOAD="$fake_driver" "$tools/dspfeed-play" -
 grep -qx 'dspfeed-play: playing standard input through the sound server' s16-stereo-48k.pulseaudio.err ||
     fail "dspfeed-play chose another path: $(cat s16-stereo-48k.pulseaudio.err)"
-wait "${pids[-1]}"
-awk '$1 <= 0 || $1 > 0.25 { exit 1 } END { exit NR < 5 }' waiting.log ||
-    fail "the server held too much, or nothing, of a live stream (seconds): $(tr '\n' ' ' <waiting.log)"
-echo "ok pulseaudio holds at most $(sort -n waiting.log | tail -n 1) s of a stream written as fast as it goes"
-play pulseaudio s16-stereo-44k 44100 2 16 "$tools/dspfeed-play" --via pulse
+checkWaiting "the server path" 0.25
+# Through ALSA and its pulse plugin, what waits there and what the bridge
+# gathers (4096 bytes, 0.021 s) stay within that half second.
+watchWaiting &
+pids+=($!)
+play pulseaudio s16-stereo-48k 48000 2 16 "$tools/dspfeed-play" --via alsa -d pulse -
+checkWaiting "the ALSA path" 0.47
+gaps_expected=1 play pulseaudio s16-stereo-48k-short 48000 2 16 \
+    bash -c '{ head -n 14405; sleep 2; cat; } | "$0" --via alsa -d pulse -' "$tools/dspfeed-play"
+play pulseaudio u8-mono-8k 8000 1 8 "$tools/dspfeed-play" --via alsa -d pulse
+keep_default=1 play pulseaudio s16-stereo-44k 44100 2 16 "$tools/dspfeed-play" -d dspfeed_s16_stereo_44k
+play pulseaudio three-parts 48000 2 16 "$tools/dspfeed-play" part-1.txt - part-3.txt
+play pulseaudio three-parts 48000 2 16 "$tools/dspfeed-play" --via alsa -d pulse part-1.txt - part-3.txt
 play pulseaudio u8-mono-8k 8000 1 8 "$tools/dspfeed-play" --via pulse -
 play pulseaudio s16-six-48k 48000 6 16 "$tools/dspfeed-play" --via pulse -
 # Live input plays as it comes: a writer that pauses after 0.3 s (more than
@@ -195,19 +221,28 @@ play pulseaudio s16-six-48k 48000 6 16 "$tools/dspfeed-play" --via pulse -
 gaps_expected=1 play pulseaudio s16-stereo-48k-short 48000 2 16 \
     bash -c '{ head -n 14405; sleep 2; cat; } | "$0" -' "$tools/dspfeed-play"
 # Ctrl-C, which a terminal sends to the whole process group: everything ends
-# at once, and dspfeed-play ends by the signal, so that a shell loop stops.
-setsid env --default-signal=INT bash -c 'for name in "$@"; do "$0" "$name"; echo "$name" >>played.log; done' \
-    "$tools/dspfeed-play" s16-stereo-48k.txt s16-stereo-48k.txt 2>/dev/null &
-group=$!
-pids+=("$group")
-sleep 1
-kill -INT -- "-$group"
-status=0
-waitFor "$group" 5 "Ctrl-C in a shell loop" || status=$?
-sleep 0.5
-[ "$status" = 130 ] && [ ! -e played.log ] && ! kill -0 -- "-$group" 2>/dev/null ||
-    fail "Ctrl-C: status $status, played $(cat played.log 2>/dev/null), processes left: $(ps -o pid=,comm= -g "$group")"
-echo "ok pulseaudio Ctrl-C in a shell loop: the loop stops, status 130, no process left"
+# at once, and dspfeed-play ends by the signal, so that a shell loop stops,
+# and so does a run of several streams.
+for run in "a shell loop" "one run of two streams"; do
+    rm -f played.log
+    if [ "$run" = "a shell loop" ]; then
+        setsid env --default-signal=INT bash -c 'for name in "$@"; do "$0" "$name"; echo "$name" >>played.log; done' \
+            "$tools/dspfeed-play" s16-stereo-48k.txt s16-stereo-48k.txt 2>/dev/null &
+    else
+        setsid env --default-signal=INT bash -c '"$0" "$@"; echo "$?" >>played.log' \
+            "$tools/dspfeed-play" s16-stereo-48k.txt s16-stereo-48k.txt 2>/dev/null &
+    fi
+    group=$!
+    pids+=("$group")
+    sleep 1
+    kill -INT -- "-$group"
+    status=0
+    waitFor "$group" 5 "Ctrl-C in $run" || status=$?
+    sleep 0.5
+    [ "$status" = 130 ] && [ ! -e played.log ] && ! kill -0 -- "-$group" 2>/dev/null ||
+        fail "Ctrl-C in $run: status $status, played $(cat played.log 2>/dev/null), processes left: $(ps -o pid=,comm= -g "$group")"
+    echo "ok pulseaudio Ctrl-C in $run: it stops, status 130, no process left"
+done
 # On a terminal the progress line shows what has been played, by the
 # server's account, and the level meter each channel's peak, as the stream
 # has it. Held in frames to what the sink has rendered for its monitor: never
@@ -223,7 +258,8 @@ for rewinds in no yes; do
     options=norewinds=1
     [ "$rewinds" = yes ] && options=
     module=$(pactl load-module module-null-sink sink_name="$sink" rate=48000 format=s16le channels=2 $options)
-    pactl set-default-sink "$sink"
+    # keep_default: the stream reaches the sink only where it is named.
+    [ -n "${keep_default:-}" ] || pactl set-default-sink "$sink"
     parec -d "$sink.monitor" --raw --format=s16le --rate=48000 --channels=2 >"$sink.rec" &
     recorder=$!
     pids+=("$recorder")
@@ -319,3 +355,4 @@ echo "ok pipewire: dspfeed-play's stream runs the graph at $ours frames a period
 play pipewire s16-stereo-44k 44100 2 16 "$tools/dspfeed-play" -
 play pipewire u8-mono-8k 8000 1 8 "$tools/dspfeed-play" -
 play pipewire s16-six-48k 48000 6 16 "$tools/dspfeed-play" -
+play pipewire three-parts 48000 2 16 "$tools/dspfeed-play" part-1.txt - part-3.txt
