@@ -70,7 +70,9 @@ TEST(BridgeSettings, ReadAsAsked) {
     const BridgeRequest requests[] = {
         {},
         {.output = BridgeOutput::wav},
-        {.output = BridgeOutput::server, .streamName = "a tune", .metered = true},
+        {.output = BridgeOutput::server, .streamName = "a tune", .device = "headphones", .metered = true},
+        {.output = BridgeOutput::alsa, .device = "hw:1", .metered = true},
+        {.output = BridgeOutput::oss, .device = "/dev/dsp1"},
     };
     for (const BridgeRequest& request : requests) {
         for (const std::string& setting : makeBridgeSettings(request)) {
@@ -81,8 +83,10 @@ TEST(BridgeSettings, ReadAsAsked) {
         const BridgeRequest read = readBridgeRequest();
         EXPECT_EQ(read.output, request.output);
         EXPECT_EQ(read.streamName, request.streamName);
+        EXPECT_EQ(read.device, request.device);
         EXPECT_EQ(read.metered, request.metered);
-        for (const char* variable : {"DSPFEED_BRIDGE_FORMAT", "DSPFEED_BRIDGE_NAME", "DSPFEED_BRIDGE_METER"}) {
+        for (const char* variable :
+             {"DSPFEED_BRIDGE_FORMAT", "DSPFEED_BRIDGE_NAME", "DSPFEED_BRIDGE_METER", "DSPFEED_BRIDGE_DEVICE"}) {
             unsetenv(variable);
         }
     }

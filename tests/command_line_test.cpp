@@ -30,6 +30,8 @@ const ArgumentCase argumentCases[] = {
     {"DoubleDashEndsTheOptions", {"--", "-x.txt"}, "-x.txt"},
     {"OptionAfterAName", {"s.txt", "--json"}, "unknown option '--json' (a name that starts with '-' goes after '--')"},
     {"OneNameTooMany", {"a.txt", "b.txt"}, "'b.txt' is one name too many"},
+    {"ShortNameWithItsValue", {"-d", "hw:1", "s.txt"}, "--device hw:1, s.txt"},
+    {"ShortNameWithoutItsValue", {"-d"}, "option '--device' needs a value"},
 };
 
 class ArgumentTest : public testing::TestWithParam<ArgumentCase> {};
@@ -42,7 +44,7 @@ TEST_P(ArgumentTest, ReadsTheCommandLine) {
     for (std::string& word : words) {
         argv.push_back(word.data());
     }
-    std::vector<Option> options = {Option("--via", true), Option("--json")};
+    std::vector<Option> options = {Option("--via", true), Option("--json"), Option("--device", true, "-d")};
     std::vector<std::string> names;
     const std::string problem = readArguments(static_cast<int>(argv.size()), argv.data(), options, names, 1);
     std::vector<std::string> taken;

@@ -112,6 +112,10 @@ for document in "$root/README.md" "$root"/doc/*.1; do
                 echo "elsewhere $name: $command: needs a PulseAudio server; sound_servers plays it" ;;
             "aoss dspfeed < tune.txt")
                 echo "elsewhere $name: $command: needs alsa-oss; alsa_oss_round_trip plays it" ;;
+            "dspfeed-play intro.txt - outro.txt" | "dspfeed-play -l")
+                echo "elsewhere $name: $command: needs a sound server; sound_servers plays and lists alike" ;;
+            "dspfeed-play -d hw:1 tune.txt")
+                echo "elsewhere $name: $command: needs a sound card; tools_check plays -d on ALSA's file plugin" ;;
             *) checkRun "$name" "$command" "$expected" ;;
         esac
         checked=$((checked + 1))

@@ -18,6 +18,7 @@ struct LineCase {
     bool fullScale;
     std::size_t width;
     const char* line;
+    const char* label = "";  // of one stream of several
 };
 
 void PrintTo(const LineCase& row, std::ostream* out) {
@@ -45,13 +46,22 @@ const LineCase lineCases[] = {
     {"NarrowerDropsTheName", 13, 100, {16384, 3277}, false, 29, "0:00:13 of 0:01:40 (13%)"},
     {"NarrowestCutsTheTime", 13, 100, {16384, 3277}, false, 10, "0:00:13 of"},
     {"PercentStopsAtTheEnd", 120, 100, {}, false, 79, "dspfeed-play: 0:02:00 of 0:01:40 (100%)"},
+    {"OneOfSeveralIsNamed",
+     13,
+     100,
+     {16384, 3277},
+     false,
+     79,
+     "dspfeed-play: b.txt 2/3 0:00:13 of 0:01:40 (13%)  L  -6.0  R -20.0 dBFS",
+     "b.txt 2/3"},
+    {"NarrowKeepsWhichStream", 13, 100, {16384}, false, 35, "b.txt 2/3 0:00:13 of 0:01:40 (13%)", "b.txt 2/3"},
 };
 
 class ProgressLineTest : public testing::TestWithParam<LineCase> {};
 
 TEST_P(ProgressLineTest, FitsTheWidth) {
     const LineCase& row = GetParam();
-    EXPECT_EQ(formatProgress(row.heard, row.total, Levels{row.peaks, row.fullScale}, row.width), row.line);
+    EXPECT_EQ(formatProgress(row.heard, row.total, Levels{row.peaks, row.fullScale}, row.width, row.label), row.line);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, ProgressLineTest, testing::ValuesIn(lineCases),

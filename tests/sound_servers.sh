@@ -212,6 +212,15 @@ gaps_expected=1 play pulseaudio s16-stereo-48k-short 48000 2 16 \
 play pulseaudio u8-mono-8k 8000 1 8 "$tools/dspfeed-play" --via alsa -d pulse
 keep_default=1 play pulseaudio s16-stereo-44k 44100 2 16 "$tools/dspfeed-play" -d dspfeed_s16_stereo_44k
 play pulseaudio three-parts 48000 2 16 "$tools/dspfeed-play" part-1.txt - part-3.txt
+# -l lists the server's sinks as the server describes them, ALSA's devices,
+# and the automatic choice: the server's default sink.
+default_sink=$(pactl get-default-sink)
+"$tools/dspfeed-play" -l >outputs.txt
+grep -qE "^pulse  $default_sink +Null Output \(default\)\$" outputs.txt &&
+    grep -qE '^alsa   pulse +PulseAudio Sound Server$' outputs.txt &&
+    [ "$(tail -n 1 outputs.txt)" = "automatic choice: pulse $default_sink" ] ||
+    fail "dspfeed-play -l listed: $(cat outputs.txt)"
+echo "ok pulseaudio dspfeed-play -l: $(grep -c '^pulse ' outputs.txt) sinks, $(grep -c '^alsa ' outputs.txt) ALSA devices, $(tail -n 1 outputs.txt)"
 play pulseaudio three-parts 48000 2 16 "$tools/dspfeed-play" --via alsa -d pulse part-1.txt - part-3.txt
 play pulseaudio u8-mono-8k 8000 1 8 "$tools/dspfeed-play" --via pulse -
 play pulseaudio s16-six-48k 48000 6 16 "$tools/dspfeed-play" --via pulse -

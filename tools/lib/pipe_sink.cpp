@@ -39,6 +39,10 @@ public:
 
     int handOver(const unsigned char* bytes, std::size_t count) override { return writeOut_(bytes, count) ? 0 : errno; }
 
+    // A client's sound goes on to a sink, live: the player holds no more
+    // text than it needs. A file is rendered as fast as the input is read.
+    bool pacesInput() const override { return !toFile_; }
+
     int finish(double /*seconds*/) override { return 0; }
 
 private:

@@ -117,7 +117,7 @@ bool relaySound(int sound, const std::string& streamName, SinkRelay& relay) {
     std::size_t kept = 0;  // the start of a frame, from the last read
     for (ssize_t got = 0; (got = readServing(sound, bytes.data() + kept, bytes.size() - kept, relay)) > 0;) {
         const std::size_t whole = (kept + static_cast<std::size_t>(got)) / frameBytes * frameBytes;
-        if (!hearSink(relay, relay.sink->handOver(bytes.data(), whole))) {
+        if (whole > 0 && !hearSink(relay, relay.sink->handOver(bytes.data(), whole))) {
             return false;
         }
         relay.handedOn += whole;
