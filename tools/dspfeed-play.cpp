@@ -49,7 +49,8 @@
 
 namespace {
 
-constexpr const char* usageLine = "usage: dspfeed-play [-l] [--via oss|pulse|alsa|wav] [-d NAME] [--] [STREAM.txt | -]...\n";
+constexpr const char* usageLine =
+    "usage: dspfeed-play [-l] [--via oss|pulse|alsa|wav] [-d NAME] [--] [STREAM.txt | -]...\n";
 constexpr const char* ossDevice = "/dev/dsp";
 
 struct Stream {
@@ -199,9 +200,8 @@ struct SoundPath {
 // Says which path plays the stream, and on a terminal its length.
 void announce(const SoundPath& path, const Run& run) {
     const std::string through = run.device.empty() ? path.through : std::string(path.kind) + " on " + run.device;
-    const std::string place = run.names.size() > 1
-                                  ? " (" + std::to_string(run.place + 1) + "/" + std::to_string(run.names.size()) + ")"
-                                  : "";
+    const std::string place =
+        run.names.size() > 1 ? " (" + std::to_string(run.place + 1) + "/" + std::to_string(run.names.size()) + ")" : "";
     std::fprintf(stderr, "dspfeed-play: playing %s%s through %s\n%s", run.stream.name.c_str(), place.c_str(),
                  through.c_str(), run.length.c_str());
 }
@@ -323,8 +323,7 @@ const SoundPath soundPaths[] = {
     {"pulse", "the sound server", "the sound server", isServerAnswering, findServerSink, listServerOutputs, playStream,
      BridgeOutput::server, makeServerSink},
     {"oss", ossDevice, "OSS", deviceOpens, tryOssDevice, listOssOutputs, playOnDevice, BridgeOutput::oss, nullptr},
-    {"alsa", "ALSA", "ALSA", alsaHasCard, tryAlsaDevice, listAlsaOutputs, playStream, BridgeOutput::alsa,
-     makeAlsaSink},
+    {"alsa", "ALSA", "ALSA", alsaHasCard, tryAlsaDevice, listAlsaOutputs, playStream, BridgeOutput::alsa, makeAlsaSink},
     {"wav", nullptr, "a WAV file", nullptr, nullptr, nullptr, renderIntoNewFile, BridgeOutput::wav, nullptr},
 };
 
@@ -347,8 +346,7 @@ const SoundPath* choosePath(const std::string& via, const std::string& device) {
         return nullptr;
     }
     if (!via.empty() && !device.empty()) {
-        const std::string problem =
-            path->findDevice != nullptr ? path->findDevice(device) : "a WAV file is no device";
+        const std::string problem = path->findDevice != nullptr ? path->findDevice(device) : "a WAV file is no device";
         if (!problem.empty()) {
             std::fprintf(stderr, "dspfeed-play: cannot play through %s on %s: %s\n", path->kind, device.c_str(),
                          problem.c_str());
@@ -417,16 +415,14 @@ struct Placed {
 // name and place, from where it began.
 void showRelayed(Run& run, double heard, const Levels& levels, const std::vector<Placed>& placed) {
     const auto& starts = run.relay.starts;
-    const auto heardOne = std::find_if(starts.rbegin(), starts.rend(), [heard](const auto& start) {
-        return start.first <= heard;
-    });
+    const auto heardOne =
+        std::find_if(starts.rbegin(), starts.rend(), [heard](const auto& start) { return start.first <= heard; });
     if (heardOne == starts.rend()) {
         return;
     }
     const std::size_t place = heardOne->second;
     run.progress.total = placed[place].total;
-    run.progress.label =
-        placed[place].title + " " + std::to_string(place + 1) + "/" + std::to_string(run.names.size());
+    run.progress.label = placed[place].title + " " + std::to_string(place + 1) + "/" + std::to_string(run.names.size());
     run.heard = heard - heardOne->first;
     run.levels = levels;
     showProgress(run.progress, run.heard, levels);

@@ -18,9 +18,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The library's own messages name its configuration files, not the trouble;
-// the reason a call failed is told instead, as the failed line.
-void keepQuiet(const char* /*file*/, int /*line*/, const char* /*function*/, int /*error*/, const char* /*format*/,
-               ...) {}
+// the reason a call failed is told instead, as the failed line. The library
+// calls it as printf is called.
+void keepQuiet(  // NOLINT(cert-dcl50-cpp)
+    const char* /*file*/, int /*line*/, const char* /*function*/, int /*error*/, const char* /*format*/, ...) {}
 
 std::string describeOpenFailure(const std::string& name, int error) {
     return "cannot open ALSA device '" + name + "': " + snd_strerror(error);
@@ -56,9 +57,10 @@ public:
     int start(const WavFormat& format, std::vector<unsigned char>& /*ahead*/) override {
         format_ = format;
         const auto latency = static_cast<unsigned>(alsaBufferSeconds * 1e6);
-        if (const int error = snd_pcm_set_params(pcm_, format.sampleBytes == 1 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE,
-                                                 SND_PCM_ACCESS_RW_INTERLEAVED, static_cast<unsigned>(format.channels),
-                                                 static_cast<unsigned>(format.sampleRate), 1, latency);
+        if (const int error =
+                snd_pcm_set_params(pcm_, format.sampleBytes == 1 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE,
+                                   SND_PCM_ACCESS_RW_INTERLEAVED, static_cast<unsigned>(format.channels),
+                                   static_cast<unsigned>(format.sampleRate), 1, latency);
             error < 0) {
             return fail("ALSA device '" + name_ + "' does not take the stream's format: " + snd_strerror(error));
         }
@@ -151,8 +153,8 @@ private:
     }
 
     void tellHeard(double seconds) {
-        const std::string line =
-            makeHeardLine(seconds, meter_->takeHeard(static_cast<std::uint64_t>(seconds * countBytesPerSecond(format_))));
+        const std::string line = makeHeardLine(
+            seconds, meter_->takeHeard(static_cast<std::uint64_t>(seconds * countBytesPerSecond(format_))));
         if (!writeOut_(line.data(), line.size()) && failure_ == 0) {
             failure_ = errno;
         }

@@ -11,8 +11,9 @@ std::vector<std::string> makeLaunchSettings(const std::string& library, const st
     // What the user preloads stays, behind the bridge: an OSS emulation for
     // the node the bridge opens in place of /dev/dsp, say.
     const char* preloaded = std::getenv(preloadVariable);
-    settings.insert(settings.begin(), std::string(preloadVariable) + "=" + library +
-                                          (preloaded != nullptr && *preloaded != '\0' ? ":" + std::string(preloaded) : ""));
+    settings.insert(settings.begin(),
+                    std::string(preloadVariable) + "=" + library +
+                        (preloaded != nullptr && *preloaded != '\0' ? ":" + std::string(preloaded) : ""));
     return settings;
 }
 

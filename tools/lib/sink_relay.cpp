@@ -1,5 +1,5 @@
-// Reads the bridge's WAV stream from a player and hands it to the relay's own sink, serving the sink while the player is quiet.
-// SPDX-License-Identifier: MIT
+// Reads the bridge's WAV stream from a player and hands it to the relay's own sink, serving the sink while the player
+// is quiet. SPDX-License-Identifier: MIT
 #include "sink_relay.h"
 
 #include <poll.h>
@@ -69,8 +69,7 @@ bool skipWavHeader(int sound) {
 }
 
 bool sameFormat(const WavFormat& one, const WavFormat& other) {
-    return one.sampleBytes == other.sampleBytes && one.channels == other.channels &&
-           one.sampleRate == other.sampleRate;
+    return one.sampleBytes == other.sampleBytes && one.channels == other.channels && one.sampleRate == other.sampleRate;
 }
 
 bool openStream(const WavFormat& format, const std::string& streamName, SinkRelay& relay) {
@@ -130,8 +129,8 @@ bool relaySound(int sound, const std::string& streamName, SinkRelay& relay) {
 
 bool finishRelay(SinkRelay& relay) {
     if (relay.sink) {
-        (void)hearSink(relay, relay.sink->finish(static_cast<double>(relay.handedOn) /
-                                                  countBytesPerSecond(relay.format)));
+        (void)hearSink(relay,
+                       relay.sink->finish(static_cast<double>(relay.handedOn) / countBytesPerSecond(relay.format)));
         relay.sink.reset();
     }
     return relay.failure.empty();

@@ -1,5 +1,5 @@
-// Plays the players' sound, one after another, on a sink of the tool's own: streams of one format play as one, with no gap.
-// SPDX-License-Identifier: MIT
+// Plays the players' sound, one after another, on a sink of the tool's own: streams of one format play as one, with no
+// gap. SPDX-License-Identifier: MIT
 #pragma once
 
 #include <functional>
@@ -19,10 +19,10 @@ struct SinkRelay {
     MakeSink makeSink = nullptr;
     BridgeRequest request;  // what each new sink is asked; its stream is named after the stream that opens it
     std::unique_ptr<SoundSink> sink;
-    WavFormat format;              // the open stream's, while there is one
-    std::uint64_t handedOn = 0;    // bytes of sound the open stream was given
-    std::string failure;           // why the sink failed, once it has
-    std::size_t place = 0;         // the place in the run of the stream being relayed
+    WavFormat format;            // the open stream's, while there is one
+    std::uint64_t handedOn = 0;  // bytes of sound the open stream was given
+    std::string failure;         // why the sink failed, once it has
+    std::size_t place = 0;       // the place in the run of the stream being relayed
     // Where each stream the open sink stream holds began in it, in seconds,
     // and its place: what is heard tells which stream is heard.
     std::vector<std::pair<double, std::size_t>> starts;
