@@ -33,8 +33,10 @@ enum class BridgeOutput : std::uint8_t { formatLine, wav, server, alsa, oss };
 struct BridgeRequest {
     BridgeOutput output = BridgeOutput::formatLine;
     std::string streamName = "dspfeed";  // the server's name for the stream
-    std::string device{};                // the sink, ALSA device or OSS node; empty for the default
-    bool metered = false;                // the server's stream tells what is heard
+    // The sink, ALSA device or OSS node; empty for the default. Initialized,
+    // so that a designated initializer may leave it out.
+    std::string device{};  // NOLINT(readability-redundant-member-init)
+    bool metered = false;  // the server's stream tells what is heard
 };
 std::vector<std::string> makeBridgeSettings(const BridgeRequest& request);
 // Read once, as the player starts.

@@ -60,10 +60,13 @@ bool skipWavHeader(int sound) {
     unsigned char header[wavStreamHeaderBytes];
     for (std::size_t got = 0; got < sizeof header;) {
         const ssize_t part = read(sound, header + got, sizeof header - got);
-        if (part <= 0 && !(part < 0 && errno == EINTR)) {
+        if (part < 0 && errno == EINTR) {
+            continue;
+        }
+        if (part <= 0) {
             return false;
         }
-        got += static_cast<std::size_t>(std::max<ssize_t>(part, 0));
+        got += static_cast<std::size_t>(part);
     }
     return true;
 }
