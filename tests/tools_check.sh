@@ -75,37 +75,42 @@ for example in "$root"/examples/*.txt; do
 done
 
 # Through ALSA's file plugin, so that no card is needed, on the device -d
-# names: every value arrives, followed at most by the silence ALSA fills its
-# last period with. Several streams of one format are one stream there, each
-# value once, in order. On a terminal, with the meter, the same.
+# names, each open appending to one file: every byte of every stream
+# arrives, in order. Streams of one format are one stream there; a stream
+# that cannot be read or that the player rejects is told, and the rest still
+# play, the run ending with the first failure's status; a new format opens a
+# new stream. On a terminal the progress line names the stream and its place.
 cat >"$HOME/.asoundrc" <<CONFIG
 pcm.tofile {
     type file
     slave.pcm "null"
-    file "$work/alsa.raw"
+    file "|cat >>$work/alsa.raw"
     format "raw"
 }
 CONFIG
 example=$root/examples/arpeggio-8k-u8-mono.txt
-tail -n +6 "$example" | tr -s ' \r\n' '\n\n\n' >expected.values
-for where in "" "on a terminal" "twice"; do
-    rm -f alsa.raw
-    cp expected.values expected-here.values
-    if [ "$where" = twice ]; then
-        cat expected.values >>expected-here.values
-        "$tools/dspfeed-play" --via alsa -d tofile "$example" - <"$example" 2>alsa.err || fail "$where: $(cat alsa.err)"
-    elif [ -n "$where" ]; then
-        script -qec "$tools/dspfeed-play --via alsa -d tofile $example" /dev/null </dev/null >alsa.err ||
-            fail "dspfeed-play --via alsa $where: $(cat alsa.err)"
-    else
-        "$tools/dspfeed-play" --via alsa -d tofile "$example" 2>alsa.err || fail "dspfeed-play --via alsa: $(cat alsa.err)"
-    fi
-    od -An -v -tu1 -w1 alsa.raw | tr -d ' ' >alsa.values
-    cmp -s expected-here.values <(head -n "$(wc -l <expected-here.values)" alsa.values) &&
-        ! tail -n +"$(($(wc -l <expected-here.values) + 1))" alsa.values | grep -vx 128 >/dev/null ||
-        fail "dspfeed-play --via alsa${where:+ $where}: the samples differ from the stream's values"
-    echo "ok dspfeed-play --via alsa -d tofile${where:+ $where}: every value of $(basename "$example") reached ALSA"
+other=$root/examples/fifth-48k-s16-stereo.txt
+printf 'SAMPLES: 1\nBITS: 8\n' >broken.txt
+for stream in "$example" "$other"; do
+    "$tools/dspfeed2wav" "$stream" - | tail -c +45 >"$(basename "$stream" .txt).raw"
 done
+while IFS='|' read -r where expected status said arguments; do
+    rm -f alsa.raw
+    actual=0
+    if [ "$where" = terminal ]; then
+        script -qec "$tools/dspfeed-play --via alsa -d tofile $arguments" /dev/null </dev/null >alsa.err || actual=$?
+    else
+        eval "\"\$tools/dspfeed-play\" --via alsa -d tofile $arguments" <"$other" 2>alsa.err || actual=$?
+    fi
+    eval "cat $expected" >expected.raw
+    cmp -s expected.raw alsa.raw && [ "$actual" = "$status" ] && grep -qF "$said" alsa.err ||
+        fail "dspfeed-play --via alsa -d tofile $arguments: status $actual, $(wc -c <alsa.raw) bytes, said $(cat alsa.err)"
+    echo "ok dspfeed-play --via alsa -d tofile $arguments${where:+ on a $where}: status $status, every byte, $said"
+done <<CASES
+|arpeggio-8k-u8-mono.raw|0|through ALSA on tofile|$example
+terminal|arpeggio-8k-u8-mono.raw arpeggio-8k-u8-mono.raw|0|arpeggio-8k-u8-mono.txt 2/2 0:00:01 of 0:00:01 (100%)|$example $example
+|arpeggio-8k-u8-mono.raw fifth-48k-s16-stereo.raw|254|cannot read missing.txt|$example broken.txt missing.txt -
+CASES
 rm "$HOME/.asoundrc"
 
 # A device named that is not there is a failure, said, with nothing played

@@ -61,6 +61,11 @@ pid_t startProcess(std::vector<std::string> arguments, const std::vector<std::st
     if (error >= 0) {
         posix_spawn_file_actions_adddup2(&actions, error, 2);
     }
+    // The child has its three and nothing else of the tool's: a library the
+    // tool uses may hold a descriptor open across exec, such as the pipe to
+    // the command ALSA's file plugin writes to, whose reader would then wait
+    // for the child as well as for the tool.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     // The tool ignores SIGPIPE to see failed writes; its children do not,
     // unless the tool was started ignoring it.
     posix_spawnattr_t attributes;
