@@ -197,13 +197,18 @@ struct SoundPath {
     MakeSink makeSink;
 };
 
+// The stream's name, and of several, its place: "b.txt (2/3)".
+std::string nameInPlace(const Run& run) {
+    const std::size_t count = run.names.size();
+    return run.stream.name +
+           (count > 1 ? " (" + std::to_string(run.place + 1) + "/" + std::to_string(count) + ")" : "");
+}
+
 // Says which path plays the stream, and on a terminal its length.
 void announce(const SoundPath& path, const Run& run) {
     const std::string through = run.device.empty() ? path.through : std::string(path.kind) + " on " + run.device;
-    const std::string place =
-        run.names.size() > 1 ? " (" + std::to_string(run.place + 1) + "/" + std::to_string(run.names.size()) + ")" : "";
-    std::fprintf(stderr, "dspfeed-play: playing %s%s through %s\n%s", run.stream.name.c_str(), place.c_str(),
-                 through.c_str(), run.length.c_str());
+    std::fprintf(stderr, "dspfeed-play: playing %s through %s\n%s", nameInPlace(run).c_str(), through.c_str(),
+                 run.length.c_str());
 }
 
 // The status of a stream whose sound went to a sink that failed: the
@@ -305,7 +310,7 @@ int playOnDevice(const SoundPath& path, Run& run) {
 int renderIntoNewFile(const SoundPath& /*path*/, Run& run) {
     const Stream& stream = run.stream;
     std::fprintf(stderr, "dspfeed-play: %srendering %s into a WAV file\n", run.chosen ? "" : "no sound here; ",
-                 stream.name.c_str());
+                 nameInPlace(run).c_str());
     OutputFile output;
     if (const std::string error = openNewOutput(stream.title, ".wav", output); !error.empty()) {
         return failWriting("dspfeed-play", output.name, error);
