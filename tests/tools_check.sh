@@ -98,9 +98,11 @@ while IFS='|' read -r where expected status said arguments; do
     rm -f alsa.raw
     actual=0
     if [ "$where" = terminal ]; then
-        script -qec "$tools/dspfeed-play --via alsa -d tofile $arguments" /dev/null </dev/null >alsa.err || actual=$?
+        timeout 60 script -qec "$tools/dspfeed-play --via alsa -d tofile $arguments" /dev/null </dev/null >alsa.err ||
+            actual=$?
     else
-        eval "\"\$tools/dspfeed-play\" --via alsa -d tofile $arguments" <"$other" 2>alsa.err || actual=$?
+        # A run that waits on itself fails, rather than hangs.
+        eval "timeout 60 \"\$tools/dspfeed-play\" --via alsa -d tofile $arguments" <"$other" 2>alsa.err || actual=$?
     fi
     eval "cat $expected" >expected.raw
     cmp -s expected.raw alsa.raw && [ "$actual" = "$status" ] && grep -qF "$said" alsa.err ||

@@ -23,10 +23,6 @@ using Clock = std::chrono::steady_clock;
 void keepQuiet(  // NOLINT(cert-dcl50-cpp)
     const char* /*file*/, int /*line*/, const char* /*function*/, int /*error*/, const char* /*format*/, ...) {}
 
-std::string describeOpenFailure(const std::string& name, int error) {
-    return "cannot open ALSA device '" + name + "': " + snd_strerror(error);
-}
-
 class AlsaSink : public SoundSink {
 public:
     AlsaSink(const BridgeRequest& request, WriteOut writeOut)
@@ -47,7 +43,7 @@ public:
         snd_lib_error_set_handler(keepQuiet);
         if (const int error = snd_pcm_open(&pcm_, name_.c_str(), SND_PCM_STREAM_PLAYBACK, 0); error < 0) {
             pcm_ = nullptr;
-            return fail(describeOpenFailure(name_, error));
+            return fail("cannot open '" + name_ + "': " + snd_strerror(error));
         }
         return 0;
     }
@@ -62,7 +58,7 @@ public:
                                    SND_PCM_ACCESS_RW_INTERLEAVED, static_cast<unsigned>(format.channels),
                                    static_cast<unsigned>(format.sampleRate), 1, latency);
             error < 0) {
-            return fail("ALSA device '" + name_ + "' does not take the stream's format: " + snd_strerror(error));
+            return fail("'" + name_ + "' does not take the stream's format: " + snd_strerror(error));
         }
         if (metered_) {
             meter_ = std::make_unique<LevelTracker>(format);
@@ -73,7 +69,7 @@ public:
 
     // Waits, as a device's write does, until the device has taken it all.
     int handOver(const unsigned char* bytes, std::size_t count) override {
-        const std::size_t frameBytes = static_cast<std::size_t>(format_.sampleBytes) * format_.channels;
+        const std::size_t frameBytes = countFrameBytes(format_);
         if (meter_) {
             meter_->add(bytes, count);
         }
