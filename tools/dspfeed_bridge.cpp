@@ -10,9 +10,11 @@
 //
 // Where the frames go is the tool's request (bridge_protocol.h), read once
 // as the player starts: to the sound server itself, as one of its clients
-// (server_sink.h), or out on standard output as a WAV stream of unknown
-// length, with or without the format line ahead of it (pipe_sink.h);
-// nothing at all comes out when no frame comes, so that a tool starts no
+// (server_sink.h), to an ALSA device through ALSA's library (alsa_sink.h),
+// or out on standard output as a WAV stream of unknown length, with or
+// without the format line ahead of it (pipe_sink.h). Asked for another OSS
+// node, the bridge opens that node in the player's place and stands aside.
+// Nothing at all comes out when no frame comes, so that a tool starts no
 // client for a player that failed. A WAV stream for a file is written at the
 // latest on close.
 // Frames are gathered into hand-overs of at most 4 KiB or 20 ms of sound, and
