@@ -148,7 +148,9 @@ void start() {
     bridge.started = true;
     std::vector<unsigned char> ahead;
     noteFailure(bridge.sink->start(bridge.format, ahead));
-    gather(ahead.data(), ahead.size());
+    if (!ahead.empty()) {
+        gather(ahead.data(), ahead.size());
+    }
 }
 
 bool handOver() {
