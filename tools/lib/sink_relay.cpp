@@ -2,6 +2,7 @@
 // is quiet. SPDX-License-Identifier: MIT
 #include "sink_relay.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "live_pacing.h"
+#include "server_sink.h"
 
 namespace {
 
@@ -86,11 +88,15 @@ bool openStream(const WavFormat& format, const std::string& streamName, SinkRela
     return hearSink(relay, relay.sink->checkOpen()) && hearSink(relay, relay.sink->start(format, ahead));
 }
 
+bool isReadable(int descriptor) {
+    pollfd input{descriptor, POLLIN, 0};
+    return poll(&input, 1, 0) > 0;
+}
+
 // Reads at most `count` bytes, first serving a sink that wants it while
 // nothing comes.
 ssize_t readServing(int sound, unsigned char* bytes, std::size_t count, SinkRelay& relay) {
-    pollfd input{sound, POLLIN, 0};
-    if (relay.sink->servesWhileWaiting() && poll(&input, 1, 0) == 0 &&
+    if (relay.sink->servesWhileWaiting() && !isReadable(sound) &&
         !hearSink(relay, relay.sink->serveUntilReadable(sound))) {
         return -1;
     }
@@ -107,6 +113,9 @@ bool relaySound(int sound, const std::string& streamName, SinkRelay& relay) {
     if (!readBridgeFormat(sound, format) || !skipWavHeader(sound)) {
         return relay.failure.empty();  // the player failed before its first frame, and said so
     }
+    // The pipe holds what a server asks for at once, so that one read can
+    // meet its request, and no more, for live input: at least a page.
+    (void)fcntl(sound, F_SETPIPE_SZ, static_cast<int>(countBytesPerSecond(format) * serverRequestSeconds));
     if (relay.sink && !sameFormat(format, relay.format) && !finishRelay(relay)) {
         return false;
     }
@@ -115,17 +124,35 @@ bool relaySound(int sound, const std::string& streamName, SinkRelay& relay) {
     }
     relay.starts.emplace_back(static_cast<double>(relay.handedOn) / countBytesPerSecond(format), relay.place);
     const std::size_t frameBytes = countFrameBytes(format);
-    std::vector<unsigned char> bytes(countGatherBytes(format) + frameBytes);
+    std::vector<unsigned char> bytes;
     std::size_t kept = 0;  // the start of a frame, from the last read
-    for (ssize_t got = 0; (got = readServing(sound, bytes.data() + kept, bytes.size() - kept, relay)) > 0;) {
-        const std::size_t whole = (kept + static_cast<std::size_t>(got)) / frameBytes * frameBytes;
+    for (;;) {
+        // All the sink has room for goes in one hand-over, as the bridge
+        // gathers it, or at least 20 ms; but only what is already here: the
+        // relay never waits to gather more.
+        std::size_t room = 0;
+        if (!hearSink(relay, relay.sink->askRoom(room))) {
+            return false;
+        }
+        const std::size_t wanted = std::max(room, countGatherBytes(format)) + frameBytes;
+        bytes.resize(std::max(bytes.size(), wanted));
+        ssize_t got = readServing(sound, bytes.data() + kept, wanted - kept, relay);
+        std::size_t have = kept + static_cast<std::size_t>(std::max<ssize_t>(got, 0));
+        while (got > 0 && have < wanted && isReadable(sound) &&
+               (got = read(sound, bytes.data() + have, wanted - have)) > 0) {
+            have += static_cast<std::size_t>(got);
+        }
+        const std::size_t whole = have / frameBytes * frameBytes;
         if (whole > 0 && !hearSink(relay, relay.sink->handOver(bytes.data(), whole))) {
             return false;
         }
         relay.handedOn += whole;
-        kept = kept + static_cast<std::size_t>(got) - whole;
-        std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(whole),
-                  bytes.begin() + static_cast<std::ptrdiff_t>(whole + kept), bytes.begin());
+        kept = have - whole;
+        std::copy(bytes.begin() + static_cast<std::ptrdiff_t>(whole), bytes.begin() + static_cast<std::ptrdiff_t>(have),
+                  bytes.begin());
+        if (got <= 0) {
+            break;  // the player's sound ended
+        }
     }
     return relay.failure.empty();
 }
