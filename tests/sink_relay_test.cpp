@@ -88,7 +88,7 @@ TEST_P(SinkRelayTest, HandsOnEveryByteOnce) {
             output.assign(line.begin(), line.end());
             output.insert(output.end(), header.begin(), header.end());
             for (std::size_t byte = 0; byte < frames * countFrameBytes(format); ++byte) {
-                sent.push_back(static_cast<unsigned char>(byte * 7 + sent.size()));
+                sent.push_back(static_cast<unsigned char>((byte * 7) + sent.size()));
                 output.push_back(sent.back());
             }
         }
