@@ -28,7 +28,7 @@ public:
     AlsaSink(const BridgeRequest& request, WriteOut writeOut)
         : name_(request.device.empty() ? alsaDefaultDevice : request.device),
           metered_(request.metered),
-          writeOut_(writeOut) {}
+          report_(writeOut) {}
     AlsaSink(const AlsaSink&) = delete;
     AlsaSink& operator=(const AlsaSink&) = delete;
     AlsaSink(AlsaSink&&) = delete;
@@ -43,7 +43,7 @@ public:
         snd_lib_error_set_handler(keepQuiet);
         if (const int error = snd_pcm_open(&pcm_, name_.c_str(), SND_PCM_STREAM_PLAYBACK, 0); error < 0) {
             pcm_ = nullptr;
-            return fail("cannot open '" + name_ + "': " + snd_strerror(error));
+            return report_.fail("cannot open '" + name_ + "': " + snd_strerror(error));
         }
         return 0;
     }
@@ -58,7 +58,7 @@ public:
                                    SND_PCM_ACCESS_RW_INTERLEAVED, static_cast<unsigned>(format.channels),
                                    static_cast<unsigned>(format.sampleRate), 1, latency);
             error < 0) {
-            return fail("'" + name_ + "' does not take the stream's format: " + snd_strerror(error));
+            return report_.fail("'" + name_ + "' does not take the stream's format: " + snd_strerror(error));
         }
         if (metered_) {
             meter_ = std::make_unique<LevelTracker>(format);
@@ -73,13 +73,13 @@ public:
         if (meter_) {
             meter_->add(bytes, count);
         }
-        for (auto frames = static_cast<snd_pcm_uframes_t>(count / frameBytes); frames > 0 && failure_ == 0;) {
+        for (auto frames = static_cast<snd_pcm_uframes_t>(count / frameBytes); frames > 0 && report_.failure() == 0;) {
             snd_pcm_sframes_t written = snd_pcm_writei(pcm_, bytes, frames);
             // A device that ran dry (the input kept it waiting) starts again.
             if (written < 0) {
                 written = snd_pcm_recover(pcm_, static_cast<int>(written), 1);
                 if (written < 0) {
-                    return fail(snd_strerror(static_cast<int>(written)));
+                    return report_.fail(snd_strerror(static_cast<int>(written)));
                 }
                 continue;
             }
@@ -88,52 +88,43 @@ public:
             bytes += static_cast<std::size_t>(written) * frameBytes;
         }
         tellHeardIfDue();
-        return failure_;
+        return report_.failure();
     }
 
-    bool servesWhileWaiting() const override { return meter_ != nullptr && failure_ == 0; }
+    bool servesWhileWaiting() const override { return meter_ != nullptr && report_.failure() == 0; }
 
     // Tells what is heard each update until the input has something.
     int serveUntilReadable(int descriptor) override {
         pollfd input{descriptor, POLLIN, 0};
-        while (failure_ == 0) {
+        while (report_.failure() == 0) {
             tellHeardIfDue();
             const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick_ - Clock::now());
             if (poll(&input, 1, static_cast<int>(std::max<std::int64_t>(wait.count(), 0))) != 0) {
                 break;
             }
         }
-        return failure_;
+        return report_.failure();
     }
 
     bool pacesInput() const override { return true; }
 
     // Waits until all of it has been heard, as /dev/dsp's close does.
     int finish(double seconds) override {
-        if (pcm_ != nullptr && framesWritten_ > 0 && failure_ == 0) {
+        if (pcm_ != nullptr && framesWritten_ > 0 && report_.failure() == 0) {
             if (const int error = snd_pcm_drain(pcm_); error < 0) {
-                (void)fail(snd_strerror(error));
+                (void)report_.fail(snd_strerror(error));
             } else if (meter_) {
-                tellHeard(seconds);
+                report_.tellHeard(seconds, *meter_, format_);
             }
         }
         if (pcm_ != nullptr) {
             snd_pcm_close(pcm_);
             pcm_ = nullptr;
         }
-        return failure_;
+        return report_.failure();
     }
 
 private:
-    // Says why, once, for the tool to tell; the player sees a failed write.
-    int fail(const std::string& reason) {
-        if (failure_ == 0) {
-            const std::string line = makeFailedLine(reason);
-            failure_ = writeOut_(line.data(), line.size()) ? EIO : errno;
-        }
-        return failure_;
-    }
-
     void tellHeardIfDue() {
         if (!meter_ || Clock::now() < nextTick_) {
             return;
@@ -145,26 +136,17 @@ private:
             waiting = 0;
         }
         const auto heard = static_cast<std::int64_t>(framesWritten_) - std::max<snd_pcm_sframes_t>(waiting, 0);
-        tellHeard(static_cast<double>(std::max<std::int64_t>(heard, 0)) / format_.sampleRate);
-    }
-
-    void tellHeard(double seconds) {
-        const std::string line = makeHeardLine(
-            seconds, meter_->takeHeard(static_cast<std::uint64_t>(seconds * countBytesPerSecond(format_))));
-        if (!writeOut_(line.data(), line.size()) && failure_ == 0) {
-            failure_ = errno;
-        }
+        report_.tellHeard(static_cast<double>(std::max<std::int64_t>(heard, 0)) / format_.sampleRate, *meter_, format_);
     }
 
     std::string name_;
     bool metered_;
-    WriteOut writeOut_;
+    SinkReport report_;
     snd_pcm_t* pcm_ = nullptr;
     WavFormat format_;
     std::uint64_t framesWritten_ = 0;
     std::unique_ptr<LevelTracker> meter_;
     Clock::time_point nextTick_;
-    int failure_ = 0;
 };
 
 }  // namespace

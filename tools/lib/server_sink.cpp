@@ -99,26 +99,19 @@ private:
 
 class ServerSink : public SoundSink {
 public:
-    ServerSink(const BridgeRequest& request, WriteOut writeOut) : request_(request), writeOut_(writeOut) {}
+    ServerSink(const BridgeRequest& request, WriteOut writeOut) : request_(request), report_(writeOut) {}
     ServerSink(const ServerSink&) = delete;
     ServerSink& operator=(const ServerSink&) = delete;
     ServerSink(ServerSink&&) = delete;
     ServerSink& operator=(ServerSink&&) = delete;
     ~ServerSink() override { closeStream(); }
 
-    int checkOpen() override {
-        if (!connection_.error.empty()) {
-            const std::string line = makeFailedLine(connection_.error);
-            (void)writeOut_(line.data(), line.size());
-            return EIO;
-        }
-        return 0;
-    }
+    int checkOpen() override { return connection_.error.empty() ? 0 : report_.fail(connection_.error); }
 
     int start(const WavFormat& format, std::vector<unsigned char>& /*ahead*/) override {
         format_ = format;
         if (const std::string error = openStream(); !error.empty()) {
-            return fail(error);
+            return report_.fail(error);
         }
         if (request_.metered) {
             meter_ = std::make_unique<LevelTracker>(format);
@@ -134,24 +127,24 @@ public:
     int askRoom(std::size_t& room) override {
         if (const std::string error = waitForRoom(room); !error.empty()) {
             room = 0;
-            return fail(error);
+            return report_.fail(error);
         }
         room = std::min(room, static_cast<std::size_t>(countBytesPerSecond(format_) * serverLatencySeconds));
-        return failure_;
+        return report_.failure();
     }
 
     int handOver(const unsigned char* bytes, std::size_t count) override {
-        if (failure_ != 0) {
-            return failure_;
+        if (report_.failure() != 0) {
+            return report_.failure();
         }
         // A little more than the server asked for is taken at once: a device
         // blocks only while it is full.
         std::size_t room = 0;
         if (std::string error = waitForRoom(room); !error.empty()) {
-            return fail(error);
+            return report_.fail(error);
         }
         if (pa_stream_write(stream_, bytes, count, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
-            return fail(connection_.describeFailure());
+            return report_.fail(connection_.describeFailure());
         }
         if (meter_) {
             meter_->add(bytes, count);
@@ -159,12 +152,12 @@ public:
         // libpulse sends what is written from its main loop: without a turn
         // of it the sound would wait until the next time the stream is full.
         if (!connection_.serve(false, stream_)) {
-            return fail(connection_.describeFailure());
+            return report_.fail(connection_.describeFailure());
         }
-        return failure_;
+        return report_.failure();
     }
 
-    bool servesWhileWaiting() const override { return meter_ != nullptr && failure_ == 0; }
+    bool servesWhileWaiting() const override { return meter_ != nullptr && report_.failure() == 0; }
 
     int serveUntilReadable(int descriptor) override {
         bool ready = false;
@@ -181,7 +174,7 @@ public:
             }
         }
         connection_.api()->io_free(input);
-        return error.empty() ? failure_ : fail(error);
+        return error.empty() ? report_.failure() : report_.fail(error);
     }
 
     bool pacesInput() const override { return true; }
@@ -192,28 +185,18 @@ public:
     int finish(double seconds) override {
         if (stream_ != nullptr) {
             if (const std::string error = drain(); !error.empty()) {
-                (void)fail(error);
-            } else if (meter_ && failure_ == 0) {
-                reportHeard(seconds);
+                (void)report_.fail(error);
+            } else if (meter_ && report_.failure() == 0) {
+                report_.tellHeard(seconds, *meter_, format_);
             }
         }
         closeStream();
         meter_.reset();
         connection_.close();
-        return failure_;
+        return report_.failure();
     }
 
 private:
-    // A server that fails says why, once, for the tool to tell; the player
-    // sees a failed write.
-    int fail(const std::string& reason) {
-        if (failure_ == 0) {
-            const std::string line = makeFailedLine(reason);
-            failure_ = writeOut_(line.data(), line.size()) ? EIO : errno;
-        }
-        return failure_;
-    }
-
     std::string openStream() {
         const pa_sample_spec sampleFormat{format_.sampleBytes == 1 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE,
                                           static_cast<std::uint32_t>(format_.sampleRate),
@@ -300,19 +283,10 @@ private:
 
     static void onTick(pa_mainloop_api* /*api*/, pa_time_event* event, const struct timeval* /*when*/, void* sink) {
         auto* self = static_cast<ServerSink*>(sink);
-        if (const double heard = self->heardSeconds(); heard >= 0 && self->failure_ == 0) {
-            self->reportHeard(heard);
+        if (const double heard = self->heardSeconds(); heard >= 0 && self->report_.failure() == 0) {
+            self->report_.tellHeard(heard, *self->meter_, self->format_);
         }
         pa_context_rttime_restart(self->connection_.context(), event, pa_rtclock_now() + self->tickMicroseconds_);
-    }
-
-    void reportHeard(double seconds) {
-        const double bytesPerSecond = countBytesPerSecond(format_);
-        const std::string line =
-            makeHeardLine(seconds, meter_->takeHeard(static_cast<std::uint64_t>(seconds * bytesPerSecond)));
-        if (!writeOut_(line.data(), line.size()) && failure_ == 0) {
-            failure_ = errno;
-        }
     }
 
     // How much of the stream has been heard, by the server's account; -1
@@ -350,7 +324,7 @@ private:
     }
 
     BridgeRequest request_;
-    WriteOut writeOut_;
+    SinkReport report_;
     Connection connection_;  // made as the player starts, before it reads any input
     WavFormat format_;
     pa_stream* stream_ = nullptr;
@@ -358,7 +332,6 @@ private:
     pa_time_event* ticker_ = nullptr;
     pa_usec_t tickMicroseconds_ = 0;
     double heard_ = 0;  // the most the server's account has said was heard
-    int failure_ = 0;
 };
 
 }  // namespace

@@ -1,12 +1,15 @@
-// Where the sound bridge hands the player's sound: the interface its two ways out have in common.
+// Where the sound bridge hands the player's sound: the interface its ways out have in common, and what a sink that plays tells.
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "bridge_protocol.h"
+#include "sound_levels.h"
 #include "wav_format.h"
 
 // Writes bytes for the tool to read, past the device the bridge stands in
@@ -63,4 +66,37 @@ public:
 private:
     static constexpr int mostChannels = 32;
     static constexpr int highestRate = 384000;
+};
+
+// What a sink that plays the sound itself tells the tool through
+// `writeOut`: why it failed, once, and what has been heard. The first
+// failure, or a line that could not be written, is the one it keeps.
+class SinkReport {
+public:
+    explicit SinkReport(WriteOut writeOut) : writeOut_(writeOut) {}
+
+    int failure() const { return failure_; }
+
+    // Says why, for the tool to tell; the player sees a failed write.
+    int fail(const std::string& reason) {
+        if (failure_ == 0) {
+            const std::string line = makeFailedLine(reason);
+            failure_ = writeOut_(line.data(), line.size()) ? EIO : errno;
+        }
+        return failure_;
+    }
+
+    // The line of `seconds` heard of a stream of `format`, with the levels
+    // `meter` has of what has begun to be heard since the last.
+    void tellHeard(double seconds, LevelTracker& meter, const WavFormat& format) {
+        const std::string line =
+            makeHeardLine(seconds, meter.takeHeard(static_cast<std::uint64_t>(seconds * countBytesPerSecond(format))));
+        if (!writeOut_(line.data(), line.size()) && failure_ == 0) {
+            failure_ = errno;
+        }
+    }
+
+private:
+    WriteOut writeOut_;
+    int failure_ = 0;
 };
