@@ -283,7 +283,8 @@ int playIntoRelay(const SoundPath& path, Run& run) {
     if (pipe2(sound, O_CLOEXEC) != 0) {
         return exitPlayerFailed;
     }
-    // What waits in the pipe is as little as it can be, for live input.
+    // What waits in the pipe is as little as it can be, for live input: a
+    // page, until the relay knows the format and sizes it for the sink.
     fcntl(sound[1], F_SETPIPE_SZ, gatherLimit);
     announce(path, run);
     const pid_t player = startPlayer(run.parts, BridgeRequest{}, run.stream.input, sound[1]);

@@ -73,10 +73,6 @@ bool skipWavHeader(int sound) {
     return true;
 }
 
-bool sameFormat(const WavFormat& one, const WavFormat& other) {
-    return one.sampleBytes == other.sampleBytes && one.channels == other.channels && one.sampleRate == other.sampleRate;
-}
-
 bool openStream(const WavFormat& format, const std::string& streamName, SinkRelay& relay) {
     BridgeRequest request = relay.request;
     request.streamName = streamName;
@@ -116,7 +112,7 @@ bool relaySound(int sound, const std::string& streamName, SinkRelay& relay) {
     // The pipe holds what a server asks for at once, so that one read can
     // meet its request, and no more, for live input: at least a page.
     (void)fcntl(sound, F_SETPIPE_SZ, static_cast<int>(countBytesPerSecond(format) * serverRequestSeconds));
-    if (relay.sink && !sameFormat(format, relay.format) && !finishRelay(relay)) {
+    if (relay.sink && format != relay.format && !finishRelay(relay)) {
         return false;
     }
     if (!relay.sink && !openStream(format, streamName, relay)) {

@@ -1,5 +1,5 @@
-// Where the sound bridge hands the player's sound: the interface its ways out have in common, and what a sink that plays tells.
-// SPDX-License-Identifier: MIT
+// Where the sound bridge hands the player's sound: the interface its ways out have in common, and what a sink that
+// plays tells. SPDX-License-Identifier: MIT
 #pragma once
 
 #include <cerrno>

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 
 #include "signals.h"
@@ -97,21 +96,6 @@ pid_t startProcess(std::vector<std::string> arguments, const std::vector<std::st
         return -1;
     }
     return child;
-}
-
-bool isOnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string directories = path != nullptr ? path : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= directories.size();) {
-        std::size_t end = directories.find(':', start);
-        end = end == std::string::npos ? directories.size() : end;
-        const std::string directory = (end == start ? "." : directories.substr(start, end - start)) + "/";
-        if (access((directory + program).c_str(), X_OK) == 0) {
-            return true;
-        }
-        start = end + 1;
-    }
-    return false;
 }
 
 int waitForProcess(pid_t child) {

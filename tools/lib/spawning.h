@@ -22,9 +22,6 @@ std::vector<std::string> makeEnvironment(const std::vector<std::string>& setting
 // The strings as the null-terminated array of pointers that exec takes.
 std::vector<char*> pointToEach(std::vector<std::string>& strings);
 
-// Whether a program is on PATH.
-bool isOnPath(const std::string& program);
-
 // Waits for a child and gives its status as a shell does: the exit status, or
 // 128 and the signal that ended it.
 int waitForProcess(pid_t child);

@@ -14,6 +14,8 @@ struct WavFormat {
     int sampleBytes = 2;
     int channels = 1;
     int sampleRate = defaultRate;
+
+    bool operator==(const WavFormat&) const = default;
 };
 
 // The bytes of one frame: a sample of each channel.
